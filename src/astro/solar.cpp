@@ -1,0 +1,1 @@
+#include "astro/solar.h"

@@ -1,0 +1,1 @@
+#include "cycle/jst_clock.h"

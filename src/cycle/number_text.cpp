@@ -1,0 +1,1 @@
+#include "cycle/number_text.h"

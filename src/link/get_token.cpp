@@ -1,0 +1,1 @@
+#include "link/get_token.h"
