@@ -19,4 +19,16 @@ struct ReplyFields {
 // dropped) when the payload is empty or the splitter overflows.
 std::optional<ReplyFields> SplitReply(std::string_view payload);
 
+// The controller's side. A command is exactly three fields: "0", then azimuth and elevation,
+// each a number by the strict rule. Anything else gives nothing. Does not touch the program-wide
+// GetToken remainder.
+struct MountCommand {
+    double azimuth = 0;
+    double elevation = 0;
+};
+std::optional<MountCommand> ParseCommand(std::string_view payload);
+
+// The reply "0,AZ,EL" of a mount position, in the window's formats ("000.00" and "##.00").
+std::string ReplyPayload(double azimuth, double elevation);
+
 }  // namespace heliostat::link
