@@ -1,1 +1,39 @@
 #include "cycle/jst_clock.h"
+
+namespace heliostat::cycle {
+
+namespace {
+constexpr std::chrono::hours kJstOffset{9};
+}
+
+std::chrono::system_clock::time_point SystemUtcNow() {
+    return std::chrono::system_clock::now();
+}
+
+JstDateTime ToJst(std::chrono::system_clock::time_point utc) {
+    using namespace std::chrono;
+    // system_clock counts UTC; the offset is applied arithmetically so that the operating
+    // system's time zone never enters.
+    const auto local = time_point_cast<milliseconds>(utc) + kJstOffset;
+    const auto days = floor<std::chrono::days>(local);
+    const year_month_day date{days};
+    const hh_mm_ss<milliseconds> time{local - days};
+    return JstDateTime{static_cast<int>(date.year()),
+                       static_cast<int>(static_cast<unsigned>(date.month())),
+                       static_cast<int>(static_cast<unsigned>(date.day())),
+                       static_cast<int>(time.hours().count()),
+                       static_cast<int>(time.minutes().count()),
+                       static_cast<int>(time.seconds().count()),
+                       static_cast<int>(time.subseconds().count())};
+}
+
+std::chrono::system_clock::time_point FromJst(const JstDateTime& jst) {
+    using namespace std::chrono;
+    const year_month_day date{year{jst.year}, month{static_cast<unsigned>(jst.month)},
+                              day{static_cast<unsigned>(jst.day)}};
+    const auto local = sys_days{date} + hours{jst.hour} + minutes{jst.minute} +
+                       seconds{jst.second} + milliseconds{jst.millisecond};
+    return time_point_cast<system_clock::duration>(local - kJstOffset);
+}
+
+}  // namespace heliostat::cycle

@@ -1,1 +1,63 @@
 #include "link/wire.h"
+
+#include <array>
+
+#include "astro/errors.h"
+#include "cycle/number_text.h"
+#include "link/get_token.h"
+
+namespace heliostat::link {
+
+std::string CommandPayload(std::string_view azimuthText, std::string_view elevationText) {
+    std::string payload = "0,";
+    payload += azimuthText;
+    payload += ',';
+    payload += elevationText;
+    return payload;
+}
+
+std::optional<ReplyFields> SplitReply(std::string_view payload) {
+    // An empty datagram would otherwise continue the remainder of an older reply and show
+    // stale fields; it carries nothing, so it is dropped.
+    if (payload.empty()) {
+        return std::nullopt;
+    }
+    std::array<std::string, 5> fields;
+    try {
+        fields[0] = GetToken(payload, ",");
+        for (std::size_t i = 1; i < fields.size(); ++i) {
+            fields[i] = GetToken({}, ",");
+        }
+    } catch (const HeliostatError&) {
+        return std::nullopt;  // all fields are split before any is shown, so nothing is shown
+    }
+    return ReplyFields{std::move(fields[1]), std::move(fields[2])};
+}
+
+std::optional<MountCommand> ParseCommand(std::string_view payload) {
+    const std::size_t first = payload.find(',');
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::size_t second = payload.find(',', first + 1);
+    if (second == std::string_view::npos ||
+        payload.find(',', second + 1) != std::string_view::npos) {
+        return std::nullopt;
+    }
+    if (payload.substr(0, first) != "0") {
+        return std::nullopt;
+    }
+    const auto azimuth = cycle::ParseStrict(payload.substr(first + 1, second - first - 1));
+    const auto elevation = cycle::ParseStrict(payload.substr(second + 1));
+    if (!azimuth || !elevation) {
+        return std::nullopt;
+    }
+    return MountCommand{*azimuth, *elevation};
+}
+
+std::string ReplyPayload(double azimuth, double elevation) {
+    return CommandPayload(cycle::FormatPattern(azimuth, cycle::kAzimuthPattern),
+                          cycle::FormatPattern(elevation, cycle::kElevationPattern));
+}
+
+}  // namespace heliostat::link

@@ -1,0 +1,70 @@
+// One headless calculation cycle, and the table tool's throughput over a whole year.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "cycle/jst_clock.h"
+#include "cycle/solcal.h"
+
+namespace {
+
+using namespace heliostat;
+
+class NullChart final : public cycle::ChartSurface {
+  public:
+    void Clear() override {}
+    void SetAutoRedraw(bool) override {}
+    void SetFillStyle(cycle::FillStyle) override {}
+    void SetFillColor(cycle::Rgb) override {}
+    void Circle(double, double, double) override {}
+    void Circle(float, float, float, cycle::Rgb) override {}
+    void Line(double, double, double, double) override {}
+    void Print(double, double, std::string_view) override {}
+};
+
+class MemoryHost final : public cycle::CycleHost {
+  public:
+    std::map<cycle::Field, std::string> fields{{cycle::Field::ObserverLatitude, "35.64"},
+                                               {cycle::Field::ObserverLongtitude, "139.3"}};
+    NullChart chart;
+    std::size_t sent = 0;
+    std::string ReadText(cycle::Field f) override { return fields[f]; }
+    void WriteText(cycle::Field f, std::string_view t) override { fields[f] = std::string(t); }
+    cycle::ChartSurface& Chart() override { return chart; }
+    void SendMirrorCommand() override { ++sent; }
+};
+
+void BM_SOLCAL(benchmark::State& bench, int hour) {
+    MemoryHost host;
+    cycle::WindowState state;
+    state.TargetElevation = 35.64;
+    state.TargetAzimuth = 139.3;
+    const auto when = cycle::FromJst({2026, 6, 21, hour, 0, 0, 0});
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(cycle::SOLCAL(state, host, when));
+    }
+}
+BENCHMARK_CAPTURE(BM_SOLCAL, day, 12);
+BENCHMARK_CAPTURE(BM_SOLCAL, night, 23);
+
+// The whole tool, process start and CSV output included: 525,600 one-minute rows.
+void BM_TableToolYear(benchmark::State& bench) {
+    const std::string command = std::string(HELIOSTAT_TABLE_PATH) +
+                                " --preset 東京 --target-el 35.64 --target-az 139.3"
+                                " --from '2026-01-01 00:00:00' --to '2026-12-31 23:59:00'"
+                                " --step 60 > /dev/null";
+    for (auto _ : bench) {
+        if (std::system(command.c_str()) != 0) {
+            bench.SkipWithError("heliostat-table failed");
+            return;
+        }
+    }
+    bench.SetItemsProcessed(bench.iterations() * 525600);
+}
+BENCHMARK(BM_TableToolYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+}  // namespace
