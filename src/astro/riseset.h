@@ -28,6 +28,11 @@ struct RiseSetInput {
     double Longitude = 0;  // degrees, east positive
 };
 
+// Day count K from 2000 January 1, 12h UT, to 0h local time of the date that follows the given
+// one, for the March-based year and month and a day of the month that may run past the month's
+// end (day + sample offset). 64-bit throughout; throws HeliostatError on integer overflow.
+double DayCount(std::int64_t year, int month, std::int64_t day);
+
 // f(t): sine of the sun's altitude less the sine of the rising/setting altitude.
 double CALF(const RiseSetCurves& curves, double latitudeRad, double longitude, double t);
 // f'(t): its rate of change per day.

@@ -7,8 +7,15 @@ inline constexpr double kPi = 3.14159265358979;
 inline constexpr double kTwoPi = 6.28318530717958;
 
 // Ordinal day of a 365-day year (no leap day) from the calendar month 1..12 and day.
-// 29 February and 1 March both give 60.
+// 29 February and 1 March both give 60. Throws HeliostatError for a month outside 1..12 or a
+// day outside 1..31.
 int DayOfYear(int calendarMonth, int day);
+
+// The day number taken as an angle in degrees, in radians: a turn every 360 days.
+double DayAngle(double dayNumber);
+// The equation of time in hours and the declination in radians, Fourier series in the day angle.
+double EquationOfTimeHours(double dayAngle);
+double DeclinationRad(double dayAngle);
 
 // Observed: the sun's elevation from the zenith angle. Sunrise: the elevation is taken as
 // exactly 0 (the sun on the horizon) while everything else, the azimuth included, is computed
