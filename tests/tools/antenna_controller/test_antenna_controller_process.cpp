@@ -1,0 +1,291 @@
+// The antenna-controller program as a child process, spoken to over loopback UDP.
+#include "controller_process.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using heliostat::test::Controller;
+using heliostat::test::ReplyAngles;
+using heliostat::test::Rotctld;
+using heliostat::test::WaitForDatagram;
+
+namespace {
+
+const QHostAddress kLoopback(QHostAddress::LocalHost);
+
+bool AnyDatagram(const QNetworkDatagram&) {
+    return true;
+}
+
+// True once a reply reports exactly the commanded angles.
+auto Reports(const QByteArray& expected) {
+    return [expected](const QNetworkDatagram& d) { return d.data() == expected; };
+}
+
+}  // namespace
+
+class TestAntennaControllerProcess : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void usage_data();
+    void usage();
+    void help();
+
+    void validCommandIsAnsweredAtTheSender();
+    void malformedIsIgnored_data();
+    void malformedIsIgnored();
+    void keepsServingAfterTheSenderHasGone();
+    void sigtermEndsWithTheSessionRecord();
+    void sigintEndsCleanly();
+
+    void drivesRotctldThroughTheNetworkModel();
+
+private:
+    // Sends a command and waits until the replies report it; false if they never do.
+    bool moveTo(const QByteArray& command, const QByteArray& expectedReply, int ms);
+
+    QTemporaryDir dir_;
+    QString csvPath_;
+    std::unique_ptr<Controller> controller_;
+    std::unique_ptr<QUdpSocket> client_;
+};
+
+void TestAntennaControllerProcess::initTestCase() {
+    QVERIFY(dir_.isValid());
+    csvPath_ = dir_.filePath("session.csv");
+    controller_ = std::make_unique<Controller>();
+    QVERIFY2(controller_->start({"--log", csvPath_}), controller_->errors().constData());
+    QVERIFY(controller_->errors().contains(R"(rotator model 1 "Hamlib Dummy")"));
+    QVERIFY(controller_->errors().contains("azimuth [-180, 450], elevation [0, 90]"));
+    client_ = std::make_unique<QUdpSocket>();
+    QVERIFY(client_->bind(kLoopback, 0));
+}
+
+void TestAntennaControllerProcess::cleanupTestCase() {
+    client_.reset();
+    controller_.reset();  // kills the process if a test left it running
+}
+
+bool TestAntennaControllerProcess::moveTo(const QByteArray& command,
+                                          const QByteArray& expectedReply, int ms) {
+    client_->writeDatagram(command, kLoopback, controller_->port());
+    return WaitForDatagram(*client_, ms, Reports(expectedReply)).has_value();
+}
+
+void TestAntennaControllerProcess::usage_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "--bogus";
+    QTest::newRow("positional") << QStringList{"10006"} << 2 << "10006";
+    QTest::newRow("listen without port") << QStringList{"--listen", "127.0.0.1"} << 2 << "--listen";
+    QTest::newRow("listen port too big")
+        << QStringList{"--listen", "127.0.0.1:65536"} << 2 << "--listen";
+    QTest::newRow("model not a number") << QStringList{"--model", "dummy"} << 2 << "--model";
+    QTest::newRow("model unknown to Hamlib") << QStringList{"--model", "999999"} << 2 << "999999";
+    QTest::newRow("conf key unknown to Hamlib")
+        << QStringList{"--conf", "no_such_key=1"} << 2 << "no_such_key";
+    QTest::newRow("conf without value") << QStringList{"--conf", "min_az"} << 2 << "KEY=VALUE";
+    QTest::newRow("negative deadband") << QStringList{"--deadband", "-1"} << 2 << "--deadband";
+    QTest::newRow("missing value") << QStringList{"--log"} << 2 << "--log";
+    QTest::newRow("unwritable log")
+        << QStringList{"--log", "/nonexistent-dir/x.csv"} << 1 << "/nonexistent-dir/x.csv";
+    QTest::newRow("unreachable rotctld")
+        << QStringList{"--model", "2", "--device", "127.0.0.1:1"} << 1 << "rot_open";
+}
+
+void TestAntennaControllerProcess::usage() {
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QProcess process;
+    process.start(QStringLiteral(ANTENNA_CONTROLLER_PATH), args);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(errors.contains(message), qPrintable(errors));
+}
+
+void TestAntennaControllerProcess::help() {
+    QProcess process;
+    process.start(QStringLiteral(ANTENNA_CONTROLLER_PATH), {"--help"});
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString text = QString::fromUtf8(process.readAllStandardOutput());
+    for (const char* option :
+         {"--listen", "--model", "--device", "--conf", "--deadband", "--log", "--verbose"}) {
+        QVERIFY2(text.contains(QLatin1String(option)), option);
+    }
+}
+
+void TestAntennaControllerProcess::validCommandIsAnsweredAtTheSender() {
+    // A second socket that sends nothing must hear nothing: replies go to the sender only.
+    QUdpSocket bystander;
+    QVERIFY(bystander.bind(kLoopback, 0));
+
+    client_->writeDatagram("0,010.00,5.00", kLoopback, controller_->port());
+    QList<QNetworkDatagram> seen;
+    const auto last = WaitForDatagram(*client_, 15000, Reports("0,010.00,5.00"), &seen);
+    QVERIFY2(last, seen.isEmpty() ? "no reply" : seen.last().data().constData());
+
+    // From the controller's port, and the simulated rotator moves at a finite speed: the
+    // replies step toward the command, never away from it, and never past it.
+    QVERIFY(seen.size() >= 3);
+    double previousAz = -1;
+    double previousEl = -1;
+    for (const QNetworkDatagram& d : seen) {
+        QCOMPARE(d.senderPort(), int(controller_->port()));
+        const auto angles = ReplyAngles(d.data());
+        QVERIFY2(angles, d.data().constData());
+        QVERIFY(angles->first >= previousAz && angles->first <= 10.0);
+        QVERIFY(angles->second >= previousEl && angles->second <= 5.0);
+        previousAz = angles->first;
+        previousEl = angles->second;
+    }
+    QVERIFY(!bystander.hasPendingDatagrams());
+
+    // At the target the replies stop: nothing changes and nothing is left to reach.
+    QVERIFY(!WaitForDatagram(*client_, 1500, AnyDatagram));
+}
+
+void TestAntennaControllerProcess::malformedIsIgnored_data() {
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("empty") << QByteArray() << "empty datagram";
+    QTest::newRow("two fields") << QByteArray("0,10.00") << "2 fields";
+    QTest::newRow("four fields") << QByteArray("0,10.00,5.00,1") << "4 fields";
+    QTest::newRow("first field 1") << QByteArray("1,20.00,5.00") << "first field";
+    QTest::newRow("first field blank") << QByteArray(" 0,20.00,5.00") << "first field";
+    QTest::newRow("azimuth text") << QByteArray("0,abc,5.00") << "azimuth is not a number";
+    QTest::newRow("elevation text") << QByteArray("0,20.00,5x") << "elevation is not a number";
+    QTest::newRow("line feed") << QByteArray("0,20.00,5.00\n") << "elevation is not a number";
+    QTest::newRow("azimuth above range") << QByteArray("0,450.01,5.00") << "azimuth 450.01";
+    QTest::newRow("azimuth below range") << QByteArray("0,-180.01,5.00") << "azimuth -180.01";
+    QTest::newRow("elevation below range") << QByteArray("0,20.00,-0.01") << "elevation -0.01";
+    QTest::newRow("elevation above range") << QByteArray("0,20.00,90.01") << "elevation 90.01";
+    QTest::newRow("60000 bytes") << QByteArray(60000, '\xA5') << "60000 bytes";
+}
+
+void TestAntennaControllerProcess::malformedIsIgnored() {
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, reason);
+    // Start from rest at a known place, so that any move would show as replies.
+    QVERIFY(moveTo("0,010.00,5.00", "0,010.00,5.00", 15000));
+    QVERIFY(!WaitForDatagram(*client_, 600, AnyDatagram));
+
+    const qsizetype logged = controller_->errors().size();
+    QCOMPARE(client_->writeDatagram(payload, kLoopback, controller_->port()), payload.size());
+    const auto rejected =
+        controller_->waitForError(QRegularExpression("rejected from 127\\.0\\.0\\.1:" +
+                                                     QString::number(client_->localPort()) +
+                                                     "[^\n]*" + QRegularExpression::escape(reason)),
+                                  5000);
+    QVERIFY2(rejected, controller_->errors().mid(logged).constData());
+    QVERIFY2(!WaitForDatagram(*client_, 1000, AnyDatagram), "a rejected datagram moved the mount");
+
+    // Still serving: the next command is answered.
+    client_->writeDatagram("0,010.00,5.00", kLoopback, controller_->port());
+    QVERIFY(WaitForDatagram(*client_, 2000, Reports("0,010.00,5.00")));
+    QCOMPARE(controller_->process().state(), QProcess::Running);
+}
+
+void TestAntennaControllerProcess::keepsServingAfterTheSenderHasGone() {
+    // Replies to a closed port come back as ICMP errors on the controller's socket.
+    {
+        QUdpSocket gone;
+        QVERIFY(gone.bind(kLoopback, 0));
+        gone.writeDatagram("0,030.00,20.00", kLoopback, controller_->port());
+        QVERIFY(WaitForDatagram(gone, 3000, AnyDatagram));
+    }
+    QTest::qWait(800);  // several poll replies go to the closed port meanwhile
+    QVERIFY(moveTo("0,012.00,6.00", "0,012.00,6.00", 15000));
+}
+
+void TestAntennaControllerProcess::sigtermEndsWithTheSessionRecord() {
+    // Quoting: a field with a comma and quotes.
+    client_->writeDatagram(R"(0,"1",2)", kLoopback, controller_->port());
+    QVERIFY(controller_->waitForError(QRegularExpression(R"(rejected[^\n]*0,"1",2)"), 5000));
+
+    QCOMPARE(controller_->terminate(), 0);
+    QVERIFY(controller_->errors().contains("stopping (signal 15): closing the rotator"));
+
+    QFile file(csvPath_);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray csv = file.readAll();
+    QList<QByteArray> lines = csv.split('\n');
+    QCOMPARE(lines.takeLast(), QByteArray());  // the last line ends in CRLF too
+    QCOMPARE(lines.value(0), QByteArray("time,command,position,note\r"));
+    const QRegularExpression time(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,)");
+    int answered = 0;
+    int polls = 0;
+    for (const QByteArray& line : lines.mid(1)) {
+        QVERIFY2(line.endsWith('\r'), line.constData());
+        QVERIFY2(time.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+        if (line.contains(R"(,"0,010.00,5.00","0,)") && line.endsWith(",\"moving to 10,5\"\r")) {
+            ++answered;
+        }
+        if (line.contains(R"(Z,,"0,)") && line.endsWith(",poll\r")) {
+            ++polls;
+        }
+    }
+    QVERIFY2(answered >= 2, csv.constData());
+    QVERIFY(polls >= 3);
+    QVERIFY(csv.contains(",\"0,\"\"1\"\",2\",,rejected: azimuth is not a number\r\n"));
+    QVERIFY(csv.contains(",,,rejected: empty datagram\r\n"));
+    QVERIFY(
+        csv.contains(",\"0,450.01,5.00\",,\"rejected: azimuth 450.01 outside the "
+                     "rotator's range [-180, 450]\"\r\n"));
+    // The garbage is recorded shortened and escaped, not as 60000 raw bytes.
+    QVERIFY(csv.contains("\\xa5\\xa5...(60000 bytes),,\"rejected: 1 fields, a command has 3\""));
+    QVERIFY(csv.size() < 20000);
+}
+
+void TestAntennaControllerProcess::sigintEndsCleanly() {
+    Controller controller;
+    QVERIFY2(controller.start({}), controller.errors().constData());
+    ::kill(static_cast<pid_t>(controller.process().processId()), SIGINT);
+    QVERIFY(controller.process().waitForFinished(5000));
+    QCOMPARE(controller.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(controller.process().exitCode(), 0);
+    QVERIFY(controller.errors().contains("stopping (signal 2): closing the rotator"));
+}
+
+void TestAntennaControllerProcess::drivesRotctldThroughTheNetworkModel() {
+    Rotctld rotctld;
+    QVERIFY2(rotctld.start(), "rotctld did not start");
+    Controller controller;
+    QVERIFY2(controller.start(
+                 {"--model", "2", "--device", QStringLiteral("127.0.0.1:%1").arg(rotctld.port())}),
+             controller.errors().constData());
+    QVERIFY(controller.errors().contains(R"(rotator model 2 "Hamlib NET rotctl")"));
+
+    QUdpSocket client;
+    QVERIFY(client.bind(kLoopback, 0));
+    client.writeDatagram("0,008.00,4.00", kLoopback, controller.port());
+    QList<QNetworkDatagram> seen;
+    QVERIFY2(WaitForDatagram(client, 15000, Reports("0,008.00,4.00"), &seen),
+             seen.isEmpty() ? "no reply" : seen.last().data().constData());
+    QVERIFY(seen.size() >= 2);  // it moved there, it did not jump
+
+    const auto position = rotctld.position();
+    QVERIFY(position);
+    QCOMPARE(position->first, 8.0);
+    QCOMPARE(position->second, 4.0);
+
+    // rotctld gone: no made-up position, a log line, and the controller keeps running.
+    rotctld.kill();
+    client.writeDatagram("0,009.00,4.00", kLoopback, controller.port());
+    QVERIFY(controller.waitForError(QRegularExpression("position unreadable, no reply"), 5000));
+    QVERIFY(!WaitForDatagram(client, 1000, AnyDatagram));
+    QCOMPARE(controller.process().state(), QProcess::Running);
+    QCOMPARE(controller.terminate(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestAntennaControllerProcess)
+#include "test_antenna_controller_process.moc"

@@ -1,0 +1,101 @@
+#include "hamlib_mount.h"
+
+#include <hamlib/rotator.h>
+
+#include <cmath>
+
+namespace heliostat::antenna {
+
+namespace {
+
+std::string HamlibError(const char* call, int code) {
+    return std::string(call) + ": " + rigerror2(code);
+}
+
+}  // namespace
+
+std::unique_ptr<HamlibMount> HamlibMount::Open(const Setup& setup, OpenFailure* failure,
+                                               std::string* error) {
+    // Hamlib reports at its own debug level to stderr; quiet unless the operator asked.
+    rig_set_debug(setup.verbose ? RIG_DEBUG_VERBOSE : RIG_DEBUG_NONE);
+    *failure = OpenFailure::kBadSetup;
+    ROT* rot = rot_init(static_cast<rot_model_t>(setup.model));
+    if (rot == nullptr) {
+        *error = "Hamlib has no rotator model " + std::to_string(setup.model);
+        return nullptr;
+    }
+    std::unique_ptr<HamlibMount> mount(new HamlibMount(rot, setup.model));
+    auto setConf = [&](const std::string& key, const std::string& value) {
+        const token_t token = rot_token_lookup(rot, key.c_str());
+        if (token == RIG_CONF_END) {
+            *error = "unknown Hamlib configuration key \"" + key + "\" for model " +
+                     std::to_string(setup.model);
+            return false;
+        }
+        if (const int rc = rot_set_conf(rot, token, value.c_str()); rc != RIG_OK) {
+            *error = "configuration " + key + "=" + value + " refused: " + rigerror2(rc);
+            return false;
+        }
+        return true;
+    };
+    if (!setup.device.empty() && !setConf("rot_pathname", setup.device)) {
+        return nullptr;
+    }
+    for (const auto& [key, value] : setup.conf) {
+        if (!setConf(key, value)) {
+            return nullptr;
+        }
+    }
+    if (const int rc = rot_open(rot); rc != RIG_OK) {
+        *failure = OpenFailure::kUnreachable;
+        *error = HamlibError("rot_open", rc);
+        // rot_cleanup without rot_close: the port was never opened.
+        return nullptr;
+    }
+    mount->opened_ = true;
+    // Limits are read after opening: the network model learns them from rotctld then.
+    const rot_state& state = rot->state;
+    mount->limits_ = {state.min_az, state.max_az, state.min_el, state.max_el};
+    const rot_caps* caps = rot->caps;
+    mount->name_ = std::string(caps->mfg_name ? caps->mfg_name : "") + " " +
+                   (caps->model_name ? caps->model_name : "");
+    *failure = OpenFailure::kNone;
+    return mount;
+}
+
+HamlibMount::HamlibMount(s_rot* rot, int model) : rot_(rot), model_(model) {}
+
+HamlibMount::~HamlibMount() {
+    if (opened_) {
+        rot_close(rot_);
+    }
+    rot_cleanup(rot_);
+}
+
+bool HamlibMount::setPosition(Angles target, std::string* error) {
+    const int rc = rot_set_position(rot_, static_cast<azimuth_t>(target.azimuth),
+                                    static_cast<elevation_t>(target.elevation));
+    if (rc != RIG_OK) {
+        *error = HamlibError("rot_set_position", rc);
+        return false;
+    }
+    return true;
+}
+
+bool HamlibMount::position(Angles* present, std::string* error) {
+    azimuth_t azimuth = 0;
+    elevation_t elevation = 0;
+    const int rc = rot_get_position(rot_, &azimuth, &elevation);
+    if (rc != RIG_OK) {
+        *error = HamlibError("rot_get_position", rc);
+        return false;
+    }
+    if (!std::isfinite(azimuth) || !std::isfinite(elevation)) {
+        *error = "rot_get_position gave a non-finite angle";
+        return false;
+    }
+    *present = {azimuth, elevation};
+    return true;
+}
+
+}  // namespace heliostat::antenna

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "mount.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct s_rot;
+
+namespace heliostat::antenna {
+
+// One opened Hamlib rotator; closed and released on destruction.
+class HamlibMount : public Mount {
+public:
+    struct Setup {
+        int model = 1;
+        std::string device;  // empty: the model's default
+        std::vector<std::pair<std::string, std::string>> conf;
+        bool verbose = false;
+    };
+
+    enum class OpenFailure { kNone, kBadSetup, kUnreachable };
+
+    // Nothing when it could not be opened; *failure says whether the operator's setup was wrong
+    // (unknown model or configuration key) or the rotator did not answer, *error why.
+    static std::unique_ptr<HamlibMount> Open(const Setup& setup, OpenFailure* failure,
+                                             std::string* error);
+    ~HamlibMount() override;
+
+    HamlibMount(const HamlibMount&) = delete;
+    HamlibMount& operator=(const HamlibMount&) = delete;
+
+    Limits limits() const override { return limits_; }
+    bool setPosition(Angles target, std::string* error) override;
+    bool position(Angles* present, std::string* error) override;
+
+    int model() const { return model_; }
+    std::string name() const { return name_; }
+
+private:
+    HamlibMount(s_rot* rot, int model);
+
+    s_rot* rot_;
+    bool opened_ = false;
+    int model_;
+    std::string name_;
+    Limits limits_;
+};
+
+}  // namespace heliostat::antenna

@@ -1,0 +1,113 @@
+// antenna-controller: receives the window's command datagrams, drives the mount through Hamlib
+// and answers with the mount's present angles.
+#include "controller.h"
+#include "hamlib_mount.h"
+#include "options.h"
+#include "quit_on_signal.h"
+#include "session_log.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+void PrintTo(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    using namespace heliostat::antenna;
+    QCoreApplication app(argc, argv);
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+
+    const ParseResult parsed = ParseOptions(app.arguments().mid(1));
+    if (std::holds_alternative<HelpRequested>(parsed)) {
+        PrintTo(stdout, HelpText(program));
+        return 0;
+    }
+    if (const auto* usage = std::get_if<UsageError>(&parsed)) {
+        PrintTo(stderr, QStringLiteral("%1: %2\n詳しくは %1 --help を見てください。\n")
+                            .arg(program, usage->message));
+        return kExitUsage;
+    }
+    const Options& options = std::get<Options>(parsed);
+
+    SessionLog log(stderr);
+    if (!options.logFile.isEmpty()) {
+        if (QString error; !log.openCsv(options.logFile, &error)) {
+            log.event(QStringLiteral("cannot write the log %1: %2").arg(options.logFile, error));
+            return kExitFailure;
+        }
+    }
+
+    // A rotctld that goes away must show up as an error of the next call, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // Installed before the rotator is opened so that a signal during a slow open is not lost.
+    QuitOnSignal quitOnSignal;
+    if (!quitOnSignal.installed()) {
+        log.event(QStringLiteral("cannot install the signal handlers"));
+        return kExitFailure;
+    }
+
+    HamlibMount::Setup setup;
+    setup.model = options.model;
+    setup.device = options.device.toStdString();
+    for (const auto& [key, value] : options.conf) {
+        setup.conf.emplace_back(key.toStdString(), value.toStdString());
+    }
+    setup.verbose = options.verbose;
+    HamlibMount::OpenFailure failure = HamlibMount::OpenFailure::kNone;
+    std::string openError;
+    const std::unique_ptr<HamlibMount> mount = HamlibMount::Open(setup, &failure, &openError);
+    if (!mount) {
+        log.event(QStringLiteral("cannot open the rotator (model %1): %2")
+                      .arg(options.model)
+                      .arg(QString::fromStdString(openError)));
+        if (failure == HamlibMount::OpenFailure::kBadSetup) {
+            PrintTo(stderr, QStringLiteral("詳しくは %1 --help を見てください。\n").arg(program));
+            return kExitUsage;
+        }
+        return kExitFailure;
+    }
+
+    Controller::Settings settings;
+    settings.deadband = options.deadband;
+    Controller controller(*mount, log, settings);
+    if (QString error; !controller.listen(options.listenAddress, options.listenPort, &error)) {
+        log.event(QStringLiteral("cannot listen on %1:%2: %3")
+                      .arg(options.listenAddress.toString())
+                      .arg(options.listenPort)
+                      .arg(error));
+        return kExitFailure;
+    }
+    const Limits limits = mount->limits();
+    log.event(
+        QStringLiteral("started: rotator model %1 \"%2\"%3, azimuth [%4, %5], elevation "
+                       "[%6, %7], deadband %8; listening on %9:%10")
+            .arg(mount->model())
+            .arg(QString::fromStdString(mount->name()))
+            .arg(options.device.isEmpty() ? QString() : QStringLiteral(" at ") + options.device)
+            .arg(limits.minAzimuth)
+            .arg(limits.maxAzimuth)
+            .arg(limits.minElevation)
+            .arg(limits.maxElevation)
+            .arg(options.deadband)
+            .arg(controller.address().toString())
+            .arg(controller.port()));
+
+    const int rc = app.exec();
+    log.event(
+        QStringLiteral("stopping (signal %1): closing the rotator").arg(quitOnSignal.received()));
+    return rc;
+}
