@@ -1,0 +1,387 @@
+#include "ui/frm_main.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDate>
+#include <QFrame>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSessionManager>
+#include <QTime>
+#include <QTimer>
+#include <QUdpSocket>
+#include <cmath>
+
+#include "astro/errors.h"
+#include "cycle/chart.h"
+#include "cycle/number_text.h"
+#include "link/controller_link.h"
+#include "link/wire.h"
+#include "ui/chart_view.h"
+#include "ui/observatory_presets.h"
+
+namespace heliostat::ui {
+
+namespace {
+
+constexpr double kTwipsPerPixel = 15;
+constexpr int kCycleIntervalMs = 750;
+constexpr int kClockIntervalMs = 1000;
+
+int Px(int twips) {
+    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
+}
+
+template <typename W>
+W* Place(W* widget, const char* name, int left, int top, int width, int height) {
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(Px(left), Px(top), Px(width), Px(height));
+    return widget;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top,
+                  int width, int height) {
+    auto* label = Place(new QLabel(caption, parent), name, left, top, width, height);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Only labels tall enough for two lines wrap; a one-line label keeps its text on its line.
+    label->setWordWrap(Px(height) >= 25);
+    return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, const QString& text, int left, int top,
+                    int width, int height) {
+    return Place(new QLineEdit(text, parent), name, left, top, width, height);
+}
+
+QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption, int left, int top,
+                     int width, int height) {
+    return Place(new QGroupBox(caption, parent), name, left, top, width, height);
+}
+
+std::string Utf8(const QLineEdit* edit) {
+    return edit->text().toStdString();
+}
+
+// Date, then the time with seconds, both in the user's format. The long time format is used
+// for its seconds; a time-zone part is dropped because the clock is Japan Standard Time
+// whatever zone the system is set to.
+QString ClockText(const cycle::JstDateTime& jst) {
+    const QLocale locale = QLocale::system();
+    QString timeFormat;
+    bool quoted = false;
+    for (const QChar c : locale.timeFormat(QLocale::LongFormat)) {
+        if (c == u'\'') {
+            quoted = !quoted;
+        }
+        if (quoted || c != u't') {
+            timeFormat += c;
+        }
+    }
+    timeFormat = timeFormat.trimmed();
+    if (!timeFormat.contains(u's')) {
+        timeFormat = QStringLiteral("HH:mm:ss");
+    }
+    const QDate date(jst.year, jst.month, jst.day);
+    const QTime time(jst.hour, jst.minute, jst.second);
+    return locale.toString(date, QLocale::ShortFormat) + u' ' + locale.toString(time, timeFormat);
+}
+
+}  // namespace
+
+frmMain::frmMain(cycle::UtcClock clock, QWidget* parent)
+    : QWidget(parent), clock_(std::move(clock)) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("太陽軌道・反射鏡角度計算"));
+    setFixedSize(Px(7464), Px(6228));
+    // The layout was made for small 9-point text; larger default fonts would not fit it.
+    QFont windowFont = font();
+    windowFont.setPixelSize(11);
+    setFont(windowFont);
+    BuildControls();
+
+    connect(cmdStart, &QPushButton::clicked, this, &frmMain::cmdStart_Click);
+    connect(cmdClose, &QPushButton::clicked, this, &frmMain::cmdClose_Click);
+    connect(Timer_cal, &QTimer::timeout, this, &frmMain::Timer_cal_Timer);
+    connect(tmrTime, &QTimer::timeout, this, &frmMain::tmrTime_Timer);
+    connect(Winsock1, &QIODevice::readyRead, this, &frmMain::Winsock1_DataArrival);
+    connect(ComboObservatory, qOverload<int>(&QComboBox::activated), this,
+            &frmMain::ComboObservatory_Click);
+    connect(ComboObservatory->lineEdit(), &QLineEdit::textEdited, this,
+            &frmMain::ComboObservatory_Change);
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, &frmMain::Form_QueryUnload_Session);
+
+    Form_Load();
+    tmrTime->start();
+    cmdStart->setFocus();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::BuildControls() {
+    // Created first so that it lies beneath the clock labels it frames.
+    Shape1 = Place(new QFrame(this), "Shape1", 0, 0, 3135, 375);
+    Shape1->setFrameStyle(QFrame::Box | QFrame::Plain);
+    Shape1->setLineWidth(1);
+
+    Label1 = MakeLabel(this, "Label1", QStringLiteral("現在時刻"), 0, 120, 975, 495);
+    lblTime = MakeLabel(this, "lblTime", QStringLiteral("lblTime"), 1080, 120, 2175, 495);
+    Label10 =
+        MakeLabel(this, "Label10", QStringLiteral("アンテナコントローラ IP"), 3240, 120, 1935, 255);
+    txtACTLR_IP = MakeEdit(this, "txtACTLR_IP", QStringLiteral("127.0.0.1"), 6120, 0, 1335, 375);
+    Label9 = MakeLabel(this, "Label9", QStringLiteral("アンテナコントローラ　ポート(ASCII)"), 3240,
+                       480, 2775, 375);
+    txtACTLR_Port = MakeEdit(this, "txtACTLR_Port", QStringLiteral("10006"), 6120, 360, 1335, 375);
+
+    picView = new ChartView(this);
+    picView->setObjectName(QStringLiteral("picView"));
+    picView->move(Px(3960), Px(1200));
+
+    Label7 = MakeLabel(this, "Label7",
+                       QStringLiteral("注)アンテナコントローラの起動を確認してから計算開始"), 3120,
+                       4200, 4335, 495);
+    QPalette notePalette = Label7->palette();
+    notePalette.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    Label7->setPalette(notePalette);
+
+    cmdStart =
+        Place(new QPushButton(QStringLiteral("計算開始"), this), "cmdStart", 5880, 4680, 1452, 735);
+    cmdClose =
+        Place(new QPushButton(QStringLiteral("終了"), this), "cmdClose", 5880, 5520, 1452, 612);
+
+    Timer_cal = new QTimer(this);
+    Timer_cal->setObjectName(QStringLiteral("Timer_cal"));
+    Timer_cal->setInterval(kCycleIntervalMs);
+    Timer_cal->setTimerType(Qt::PreciseTimer);
+    tmrTime = new QTimer(this);
+    tmrTime->setObjectName(QStringLiteral("tmrTime"));
+    tmrTime->setInterval(kClockIntervalMs);
+
+    link_ = new link::ControllerLink(this);
+    link_->setObjectName(QStringLiteral("ControllerLink"));
+    Winsock1 = link_->Socket();
+
+    Frame1 = MakeFrame(this, "Frame1", QStringLiteral("観測点情報"), 120, 480, 2895, 1695);
+    ComboObservatory = Place(new QComboBox(Frame1), "ComboObservatory", 360, 360, 2415, 300);
+    ComboObservatory->setEditable(true);
+    // The list never changes after start-up, and typing must not be completed into a city.
+    ComboObservatory->setInsertPolicy(QComboBox::NoInsert);
+    ComboObservatory->setCompleter(nullptr);
+    Label4 = MakeLabel(Frame1, "Label4", QStringLiteral("観測点緯度"), 360, 960, 975, 255);
+    txtObserverLatitude = MakeEdit(Frame1, "txtObserverLatitude", {}, 1800, 840, 975, 375);
+    Label5 = MakeLabel(Frame1, "Label5", QStringLiteral("観測点経度"), 360, 1320, 975, 255);
+    txtObserverLongtitude = MakeEdit(Frame1, "txtObserverLongtitude", {}, 1800, 1200, 975, 375);
+
+    Frame4 = MakeFrame(this, "Frame4", QStringLiteral("反射目標情報"), 120, 2280, 2892, 1212);
+    Label2 = MakeLabel(Frame4, "Label2", QStringLiteral("目標仰角"), 360, 360, 852, 252);
+    txtTargetElevation = MakeEdit(Frame4, "txtTargetElevation", {}, 1800, 240, 972, 384);
+    Label8 = MakeLabel(Frame4, "Label8", QStringLiteral("目標方位角"), 360, 840, 972, 252);
+    txtTargetAzimuth = MakeEdit(Frame4, "txtTargetAzimuth", {}, 1800, 720, 972, 372);
+
+    Frame2 = MakeFrame(this, "Frame2", QStringLiteral("太陽角度情報"), 120, 3600, 2895, 1212);
+    Label12 = MakeLabel(Frame2, "Label12", QStringLiteral("太陽仰角"), 360, 480, 1212, 252);
+    txtSettingElevation = MakeEdit(Frame2, "txtSettingElevation", {}, 1800, 360, 975, 375);
+    Label3 = MakeLabel(Frame2, "Label3", QStringLiteral("太陽方位角"), 360, 840, 1212, 252);
+    txtSettingAzimuth = MakeEdit(Frame2, "txtSettingAzimuth", {}, 1800, 840, 975, 375);
+
+    Frame5 = MakeFrame(this, "Frame5", QStringLiteral("反射鏡角度設定情報"), 120, 4920, 2892, 1212);
+    Label13 = MakeLabel(Frame5, "Label13", QStringLiteral("設定仰角"), 240, 360, 1212, 252);
+    txtMirrorElevation = MakeEdit(Frame5, "txtMirrorElevation", {}, 1800, 240, 972, 372);
+    Label14 = MakeLabel(Frame5, "Label14", QStringLiteral("設定方位角"), 240, 720, 1212, 252);
+    txtMirrorAzimuth = MakeEdit(Frame5, "txtMirrorAzimuth", {}, 1800, 720, 972, 384);
+
+    Frame3 =
+        MakeFrame(this, "Frame3", QStringLiteral("現在反射鏡角度情報"), 3000, 4920, 2772, 1332);
+    Label6 = MakeLabel(Frame3, "Label6", QStringLiteral("現在仰角"), 360, 360, 1092, 252);
+    txtAntennaElevation = MakeEdit(Frame3, "txtAntennaElevation", {}, 1560, 240, 1092, 375);
+    Label11 = MakeLabel(Frame3, "Label11", QStringLiteral("現在方位角"), 360, 720, 1092, 372);
+    txtAntennaAzimuth = MakeEdit(Frame3, "txtAntennaAzimuth", {}, 1560, 720, 1092, 375);
+
+    QWidget* const focusOrder[] = {
+        cmdStart,
+        cmdClose,
+        txtACTLR_Port,
+        txtACTLR_IP,
+        picView,
+        txtObserverLongtitude,
+        txtObserverLatitude,
+        txtSettingAzimuth,
+        txtSettingElevation,
+        txtAntennaElevation,
+        txtAntennaAzimuth,
+        ComboObservatory,
+        txtTargetElevation,
+        txtTargetAzimuth,
+        txtMirrorElevation,
+        txtMirrorAzimuth,
+    };
+    for (std::size_t i = 1; i < std::size(focusOrder); ++i) {
+        setTabOrder(focusOrder[i - 1], focusOrder[i]);
+    }
+}
+
+void frmMain::Form_Load() {
+    FillObservatoryList();
+    lblTime->setText(ClockText(cycle::ToJst(clock_())));
+    cycle::DrawEmptyChart(*picView);
+    Timer_cal->stop();
+    cmdStart->setText(QStringLiteral("計算開始"));
+    txtTargetElevation->setText(QString::fromStdString(cycle::ShortestText(35.64)));
+    txtTargetAzimuth->setText(QString::fromStdString(cycle::ShortestText(139.3)));
+}
+
+void frmMain::FillObservatoryList() {
+    const auto& presets = ObservatoryPresets();
+    for (std::size_t i = 0; i < presets.size(); ++i) {
+        ComboObservatory->insertItem(
+            static_cast<int>(i), QString::fromUtf8(presets[i].name.data(),
+                                                   static_cast<qsizetype>(presets[i].name.size())));
+    }
+    // Setting the text is an edit of it, so the text-edit event follows as it would on typing.
+    ComboObservatory->setEditText(ComboObservatory->itemText(0));
+    ComboObservatory_Change();
+}
+
+void frmMain::ApplyObservatoryText() {
+    if (const auto texts = LookupObservatory(ComboObservatory->currentText().toStdString())) {
+        txtObserverLatitude->setText(QString::fromStdString(texts->latitude));
+        txtObserverLongtitude->setText(QString::fromStdString(texts->longitude));
+    }
+}
+
+void frmMain::ComboObservatory_Click() {
+    ApplyObservatoryText();
+}
+
+// Typing a city's name fills its coordinates as a selection does; other text leaves the
+// fields to the operator.
+void frmMain::ComboObservatory_Change() {
+    ApplyObservatoryText();
+}
+
+void frmMain::tmrTime_Timer() {
+    lblTime->setText(ClockText(cycle::ToJst(clock_())));
+}
+
+void frmMain::cmdStart_Click() {
+    const bool starting = !Timer_cal->isActive();
+    try {
+        state_.TargetElevation = cycle::ParseLenient(Utf8(txtTargetElevation));
+        state_.TargetAzimuth = cycle::ParseLenient(Utf8(txtTargetAzimuth));
+        if (!starting) {
+            StopLink();
+            return;
+        }
+        link_->Start(txtACTLR_IP->text(), Utf8(txtACTLR_Port));
+        Timer_cal->start();
+        cmdStart->setText(QStringLiteral("計算停止"));
+    } catch (const HeliostatError& error) {
+        // A stop press stops whatever the target texts hold; a failed start leaves the link
+        // stopped.
+        StopLink();
+        QMessageBox::warning(this, QStringLiteral("計算開始できません"),
+                             QString::fromUtf8(error.what()));
+    }
+}
+
+void frmMain::StopLink() {
+    link_->Close();
+    Timer_cal->stop();
+    cmdStart->setText(QStringLiteral("計算開始"));
+}
+
+void frmMain::Timer_cal_Timer() {
+    QString failure;
+    try {
+        cycle::SOLCAL(state_, *this, clock_());
+        return;
+    } catch (const HeliostatError& error) {
+        failure = QString::fromUtf8(error.what());
+    } catch (const std::exception& error) {
+        failure = QStringLiteral("計算できません（%1）").arg(QString::fromUtf8(error.what()));
+    }
+    // The timer keeps running; the next tick tries again with whatever the fields hold then.
+    picView->ShowFailure(failure);
+}
+
+void frmMain::Winsock1_DataArrival() {
+    for (const link::ReplyFields& reply : link_->TakeReplies()) {
+        txtAntennaElevation->setText(QString::fromLatin1(
+            reply.elevation.data(), static_cast<qsizetype>(reply.elevation.size())));
+        txtAntennaAzimuth->setText(QString::fromLatin1(
+            reply.azimuth.data(), static_cast<qsizetype>(reply.azimuth.size())));
+    }
+}
+
+void frmMain::cmdClose_Click() {
+    close();
+}
+
+bool frmMain::ConfirmQuit() {
+    QMessageBox box(QMessageBox::Question, QString(), QStringLiteral("終了しますか？"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (!ConfirmQuit()) {
+        event->ignore();
+        return;
+    }
+    // Nothing is sent after the operator has confirmed; the socket simply ends with the window.
+    Timer_cal->stop();
+    tmrTime->stop();
+    event->accept();
+}
+
+void frmMain::Form_QueryUnload_Session(QSessionManager& manager) {
+    if (!manager.allowsInteraction()) {
+        return;
+    }
+    const bool quit = ConfirmQuit();
+    manager.release();
+    if (!quit) {
+        manager.cancel();
+    }
+}
+
+QLineEdit* frmMain::FieldEdit(cycle::Field field) const {
+    switch (field) {
+        case cycle::Field::ObserverLatitude:
+            return txtObserverLatitude;
+        case cycle::Field::ObserverLongtitude:
+            return txtObserverLongtitude;
+        case cycle::Field::SettingElevation:
+            return txtSettingElevation;
+        case cycle::Field::SettingAzimuth:
+            return txtSettingAzimuth;
+        case cycle::Field::MirrorElevation:
+            return txtMirrorElevation;
+        case cycle::Field::MirrorAzimuth:
+            return txtMirrorAzimuth;
+    }
+    throw HeliostatError("不明な入力欄です。", "field");
+}
+
+std::string frmMain::ReadText(cycle::Field field) {
+    return Utf8(FieldEdit(field));
+}
+
+void frmMain::WriteText(cycle::Field field, std::string_view text) {
+    FieldEdit(field)->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+cycle::ChartSurface& frmMain::Chart() {
+    return *picView;
+}
+
+void frmMain::SendMirrorCommand() {
+    link_->Send(link::CommandPayload(Utf8(txtMirrorAzimuth), Utf8(txtMirrorElevation)));
+}
+
+}  // namespace heliostat::ui

@@ -1,0 +1,118 @@
+// The sky chart area: twips to pixels, the persistent image, the recorded operations and the
+// sun marker as the chart operations draw it.
+#include <QtTest>
+
+#include "cycle/chart.h"
+#include "ui/chart_view.h"
+#include "ui_test_support.h"
+
+using heliostat::cycle::FillStyle;
+using heliostat::cycle::kSunRed;
+using heliostat::ui::ChartView;
+using Kind = ChartView::Operation::Kind;
+namespace support = heliostat::ui::test;
+
+class TestChartView : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sizeIsTheAreaInPixels() {
+        ChartView chart;
+        QCOMPARE(chart.Image().size(), QSize(189, 173));  // 2835 x 2595 twips
+        QCOMPARE(chart.size(), QSize(189, 173));
+    }
+
+    void recordsOperationsInTwipsUntilCleared() {
+        ChartView chart;
+        chart.Circle(1200.0, 1200.0, 900.0);
+        chart.Line(0, 1200, 2400, 1200);
+        chart.Print(1250, 0, "N");
+        QCOMPARE(chart.Operations().size(), std::size_t{3});
+        const auto& circle = chart.Operations()[0];
+        QCOMPARE(circle.kind, Kind::Circle);
+        QCOMPARE(circle.radius, 900.0);
+        QVERIFY(!circle.filled);
+        const auto& line = chart.Operations()[1];
+        QCOMPARE(line.kind, Kind::Line);
+        QCOMPARE(QPointF(line.x2, line.y2), QPointF(2400, 1200));
+        const auto& text = chart.Operations()[2];
+        QCOMPARE(text.kind, Kind::Text);
+        QCOMPARE(text.text, QStringLiteral("N"));
+        QCOMPARE(QPointF(text.x, text.y), QPointF(1250, 0));
+
+        chart.Clear();
+        QVERIFY(chart.Operations().empty());
+    }
+
+    void outlineCircleLandsOnItsPixels() {
+        ChartView chart;
+        const QColor background = chart.PixelAtTwips(1200, 1200);
+        chart.Circle(1200.0, 1200.0, 900.0);
+        // The horizon circle passes 60 px right of the centre (80, 80): 2100 twips.
+        QVERIFY(chart.PixelAtTwips(2100, 1200) != background);
+        QCOMPARE(chart.PixelAtTwips(1200, 1200), background);
+        chart.Clear();
+        QCOMPARE(chart.PixelAtTwips(2100, 1200), background);
+    }
+
+    void sunMarker_data() {
+        QTest::addColumn<double>("elevation");
+        QTest::addColumn<double>("azimuth");
+        QTest::addColumn<QPointF>("centre");
+        QTest::newRow("east at 30") << 30.0 << 90.0 << QPointF(1800, 1200);
+        QTest::newRow("south at 45") << 45.0 << 180.0 << QPointF(1200, 1650);
+        QTest::newRow("north-west at 10") << 10.0 << 315.0 << QPointF(634.3, 634.3);
+        QTest::newRow("zenith") << 90.0 << 0.0 << QPointF(1200, 1200);
+        QTest::newRow("north on the horizon") << 0.0 << 0.0 << QPointF(1200, 300);
+    }
+
+    void sunMarker() {
+        QFETCH(double, elevation);
+        QFETCH(double, azimuth);
+        QFETCH(QPointF, centre);
+        ChartView chart;
+        heliostat::cycle::DRAWSUN(chart, elevation, azimuth);
+        const auto marker = support::FilledCircles(chart);
+        QCOMPARE(marker.size(), 1);
+        QVERIFY(std::abs(marker[0].x - centre.x()) < 0.1);
+        QVERIFY(std::abs(marker[0].y - centre.y()) < 0.1);
+        QCOMPARE(marker[0].radius, 80.0);
+        QVERIFY(support::IsSunRed(marker[0].fill));
+        QVERIFY(support::IsSunRed(chart.PixelAtTwips(centre.x(), centre.y())));
+        // Solid: red a few pixels away from the centre too, and nothing red outside the disc.
+        QVERIFY(support::IsSunRed(chart.PixelAtTwips(centre.x() + 45, centre.y())));
+        QVERIFY(!support::IsSunRed(chart.PixelAtTwips(centre.x() + 150, centre.y())));
+    }
+
+    void transparentFillLeavesTheInsideAlone() {
+        ChartView chart;
+        chart.SetFillColor(kSunRed);
+        chart.SetFillStyle(FillStyle::Transparent);
+        chart.Circle(1200.0F, 1200.0F, 300.0F, kSunRed);
+        QVERIFY(!chart.Operations().back().filled);
+        QVERIFY(!support::IsSunRed(chart.PixelAtTwips(1200, 1200)));
+        QVERIFY(support::RedPixelCount(chart.Image()) > 0);  // the outline itself
+    }
+
+    void emptyChartIsGridOnlyAndPersistent() {
+        ChartView chart;
+        heliostat::cycle::DrawEmptyChart(chart);
+        QVERIFY(chart.Persistent());
+        QCOMPARE(chart.Operations().size(), std::size_t{12});  // 3 circles, 2 lines, 7 labels
+        QVERIFY(support::FilledCircles(chart).isEmpty());
+        QCOMPARE(support::RedPixelCount(chart.Image()), 0);
+    }
+
+    void failureIsRecordedInRed() {
+        ChartView chart;
+        heliostat::cycle::DrawEmptyChart(chart);
+        chart.ShowFailure(QStringLiteral("観測点緯度が数値ではありません"));
+        const auto& op = chart.Operations().back();
+        QCOMPARE(op.kind, Kind::Failure);
+        QCOMPARE(op.text, QStringLiteral("観測点緯度が数値ではありません"));
+        QVERIFY(support::IsSunRed(op.outline));
+    }
+};
+
+QTEST_MAIN(TestChartView)
+#include "test_chart_view.moc"
