@@ -72,19 +72,14 @@ std::string Utf8(const QLineEdit* edit) {
 // whatever zone the system is set to.
 QString ClockText(const cycle::JstDateTime& jst) {
     const QLocale locale = QLocale::system();
-    QString timeFormat;
-    bool quoted = false;
-    for (const QChar c : locale.timeFormat(QLocale::LongFormat)) {
-        if (c == u'\'') {
-            quoted = !quoted;
-        }
-        if (quoted || c != u't') {
-            timeFormat += c;
-        }
-    }
-    timeFormat = timeFormat.trimmed();
+    // The user's short time format with seconds added after the minutes where it has none
+    // ("H:mm" becomes "H:mm:ss"); the long format would carry a time-zone name, and the time
+    // shown is always Japan's.
+    QString timeFormat = locale.timeFormat(QLocale::ShortFormat);
     if (!timeFormat.contains(u's')) {
-        timeFormat = QStringLiteral("HH:mm:ss");
+        const qsizetype minutes = timeFormat.lastIndexOf(QStringLiteral("mm"));
+        timeFormat = minutes < 0 ? QStringLiteral("HH:mm:ss")
+                                 : timeFormat.insert(minutes + 2, QStringLiteral(":ss"));
     }
     const QDate date(jst.year, jst.month, jst.day);
     const QTime time(jst.hour, jst.minute, jst.second);
