@@ -14,23 +14,11 @@ namespace {
 
 using namespace heliostat;
 
-class NullChart final : public cycle::ChartSurface {
-  public:
-    void Clear() override {}
-    void SetAutoRedraw(bool) override {}
-    void SetFillStyle(cycle::FillStyle) override {}
-    void SetFillColor(cycle::Rgb) override {}
-    void Circle(double, double, double) override {}
-    void Circle(float, float, float, cycle::Rgb) override {}
-    void Line(double, double, double, double) override {}
-    void Print(double, double, std::string_view) override {}
-};
-
 class MemoryHost final : public cycle::CycleHost {
-  public:
+public:
     std::map<cycle::Field, std::string> fields{{cycle::Field::ObserverLatitude, "35.64"},
                                                {cycle::Field::ObserverLongtitude, "139.3"}};
-    NullChart chart;
+    cycle::NullChart chart;
     std::size_t sent = 0;
     std::string ReadText(cycle::Field f) override { return fields[f]; }
     void WriteText(cycle::Field f, std::string_view t) override { fields[f] = std::string(t); }

@@ -59,7 +59,7 @@ struct UsageError {
 
 // The fields the cycle reads and writes, in memory instead of widgets.
 class TableHost final : public cycle::CycleHost {
-  public:
+public:
     std::map<Field, std::string> fields;
     std::optional<std::string> sent;
 
@@ -72,19 +72,9 @@ class TableHost final : public cycle::CycleHost {
         sent = link::CommandPayload(fields[Field::MirrorAzimuth], fields[Field::MirrorElevation]);
     }
 
-  private:
+private:
     // The table needs no picture; the cycle's report carries the marker and the time text.
-    class NoChart final : public cycle::ChartSurface {
-      public:
-        void Clear() override {}
-        void SetAutoRedraw(bool) override {}
-        void SetFillStyle(cycle::FillStyle) override {}
-        void SetFillColor(cycle::Rgb) override {}
-        void Circle(double, double, double) override {}
-        void Circle(float, float, float, cycle::Rgb) override {}
-        void Line(double, double, double, double) override {}
-        void Print(double, double, std::string_view) override {}
-    } chart_;
+    cycle::NullChart chart_;
 };
 
 struct Options {

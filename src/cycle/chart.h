@@ -33,6 +33,20 @@ public:
     virtual void Print(double x, double y, std::string_view text) = 0;
 };
 
+// A surface that draws nothing, for hosts of the cycle that need no picture (the table tool,
+// benchmarks, tests that only look at texts).
+class NullChart final : public ChartSurface {
+public:
+    void Clear() override {}
+    void SetAutoRedraw(bool) override {}
+    void SetFillStyle(FillStyle) override {}
+    void SetFillColor(Rgb) override {}
+    void Circle(double, double, double) override {}
+    void Circle(float, float, float, Rgb) override {}
+    void Line(double, double, double, double) override {}
+    void Print(double, double, std::string_view) override {}
+};
+
 // The chart's fixed geometry.
 inline constexpr double kChartCenter = 1200;
 inline constexpr double kHorizonRadius = 900;

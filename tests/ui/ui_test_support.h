@@ -114,7 +114,7 @@ private:
 
 // The cycle over plain memory, to learn what the window should show and send for the same
 // inputs.
-class MemoryHost : public cycle::CycleHost, public cycle::ChartSurface {
+class MemoryHost : public cycle::CycleHost {
 public:
     std::map<cycle::Field, std::string> texts;
     std::string sent;
@@ -123,20 +123,14 @@ public:
     void WriteText(cycle::Field field, std::string_view text) override {
         texts[field] = std::string(text);
     }
-    cycle::ChartSurface& Chart() override { return *this; }
+    cycle::ChartSurface& Chart() override { return chart_; }
     void SendMirrorCommand() override {
         sent = link::CommandPayload(texts[cycle::Field::MirrorAzimuth],
                                     texts[cycle::Field::MirrorElevation]);
     }
 
-    void Clear() override {}
-    void SetAutoRedraw(bool) override {}
-    void SetFillStyle(cycle::FillStyle) override {}
-    void SetFillColor(cycle::Rgb) override {}
-    void Circle(double, double, double) override {}
-    void Circle(float, float, float, cycle::Rgb) override {}
-    void Line(double, double, double, double) override {}
-    void Print(double, double, std::string_view) override {}
+private:
+    cycle::NullChart chart_;
 };
 
 inline bool IsSunRed(const QColor& c) {
