@@ -66,7 +66,11 @@ void RunCalrise(WindowState& state, int dayOfYear) {
 }  // namespace
 
 CycleReport SOLCAL(WindowState& state, CycleHost& host,
-                   std::chrono::system_clock::time_point utcNow) {
+                   std::chrono::system_clock::time_point utcNow, Pointing pointing) {
+    if (pointing == Pointing::Exact) {
+        throw HeliostatError("精密モードはまだ使えません", "SOLCAL");
+    }
+
     // One reading of the clock: every component below comes from it, so a cycle at
     // 09:59:59.999 cannot combine hour 9 with minute 0.
     const JstDateTime now = ToJst(utcNow);

@@ -35,12 +35,17 @@ public:
 
 enum class Branch { Day, Night };
 
+// How the cycle finds the sun and points the mirror. Mean is the long-standing method (its own
+// sun formulas, each mirror angle the mean of the sun's and the target's); Exact takes the sun's
+// apparent position from a precise ephemeris and points the mirror along the exact bisector.
+enum class Pointing { Mean, Exact };
+
 // What one completed cycle did, for the table tool and the tests.
 struct CycleReport {
     Branch branch = Branch::Day;
-    double sunElevation = 0;  // as shown at the end of the cycle (0 at night)
-    double sunAzimuth = 0;    // at night: the azimuth of the announced sunrise
-    std::string chartTime;    // the time text printed on the chart ("17時5分")
+    double sunElevation = 0;           // as shown at the end of the cycle (0 at night)
+    double sunAzimuth = 0;             // at night: the azimuth of the announced sunrise
+    std::string chartTime;             // the time text printed on the chart ("17時5分")
     std::optional<ChartPoint> marker;  // centre of the sun marker when it was drawn
 };
 
@@ -48,6 +53,7 @@ struct CycleReport {
 // component comes from it, converted to Japan Standard Time). Throws HeliostatError at the
 // failing step; what was written before stays, and nothing is sent.
 CycleReport SOLCAL(WindowState& state, CycleHost& host,
-                   std::chrono::system_clock::time_point utcNow);
+                   std::chrono::system_clock::time_point utcNow,
+                   Pointing pointing = Pointing::Mean);
 
 }  // namespace heliostat::cycle
