@@ -10,7 +10,7 @@ using namespace heliostat::astro;
 class TestMirror : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     // Sun elevation and azimuth, target elevation and azimuth -> mirror elevation and azimuth.
     void pointing_data() {
         QTest::addColumn<QList<double>>("in");

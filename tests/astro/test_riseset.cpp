@@ -26,7 +26,7 @@ Q_DECLARE_METATYPE(heliostat::astro::RiseSetInput)
 class TestRiseSet : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     // Reference: whole days from 1 January 2000 plus 0.125 (12h UT to 0h JST of the next date).
     void dayCount_data() {
         QTest::addColumn<qint64>("year");

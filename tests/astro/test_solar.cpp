@@ -11,7 +11,7 @@ using namespace heliostat::astro;
 class TestSolar : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void dayOfYear_data() {
         QTest::addColumn<int>("month");
         QTest::addColumn<int>("day");

@@ -9,7 +9,7 @@
 #include "cycle/chart.h"
 
 class RecordingChart final : public heliostat::cycle::ChartSurface {
-  public:
+public:
     QStringList ops;
 
     void Clear() override { ops << QStringLiteral("Clear"); }

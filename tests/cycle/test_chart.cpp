@@ -9,7 +9,7 @@ using namespace heliostat;
 class TestChart : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void markerCentre_data() {
         QTest::addColumn<double>("elevation");
         QTest::addColumn<double>("azimuth");

@@ -14,7 +14,7 @@ using namespace heliostat::cycle;
 class TestNumberText : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void formatPattern_data();
     void formatPattern();
     void formatPatternHugeAndTiny();

@@ -21,7 +21,7 @@ namespace {
 // The cycle's surroundings in memory: six text fields, a recording chart and the datagrams
 // that would have been sent.
 class FakeHost final : public cycle::CycleHost {
-  public:
+public:
     std::map<Field, std::string> fields;
     RecordingChart chart;
     QStringList sent;
@@ -60,7 +60,7 @@ cycle::WindowState Targets(double elevation, double azimuth) {
 class TestSolcal : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void dayCycleOfTheWorkedExample() {
         FakeHost host("35", "135");
         auto state = Targets(10, 200);

@@ -12,7 +12,7 @@ using heliostat::link::TokenRemainder;
 class TestGetToken : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void splits_data();
     void splits();
     void scanBound_data();

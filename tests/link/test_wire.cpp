@@ -17,7 +17,7 @@ namespace cycle = heliostat::cycle;
 class TestWire : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void payloads_data();
     void payloads();
     void replyPayloadRejectsNonFinite();

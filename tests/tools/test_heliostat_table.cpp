@@ -68,7 +68,7 @@ const QString kHeader = QStringLiteral(
 class TestHeliostatTable : public QObject {
     Q_OBJECT
 
-  private slots:
+private slots:
     void workedDayRow() {
         const Run run = Table({"--lat", "35", "--lon", "135", "--target-el", "10", "--target-az",
                                "200", "--from", "2026-06-21 12:00:00"});
