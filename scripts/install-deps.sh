@@ -8,8 +8,10 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libbenchmark-dev
   libhamlib-dev libhamlib-utils
+  liberfa-dev
   fonts-ipaexfont-gothic
   xvfb xdotool xauth
+  libqt6svg6 desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()

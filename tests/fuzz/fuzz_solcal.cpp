@@ -1,0 +1,161 @@
+// The whole calculation cycle fed arbitrary coordinate and target texts at instants spread
+// over the supported years. Whatever it writes or sends must be a finite number text: sun
+// angles always within elevation -90..90 and azimuth 0..360, mirror angles too whenever the
+// targets lie within those ranges. A cycle may fail only with the program's own error.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "astro/errors.h"
+#include "cycle/chart.h"
+#include "cycle/number_text.h"
+#include "cycle/solcal.h"
+#include "fuzz_check.h"
+#include "link/wire.h"
+#include "rules_model.h"
+
+namespace {
+
+using heliostat::fuzz::Quoted;
+namespace cycle = heliostat::cycle;
+
+// The years the cycle's clock reading is spread over: the supported dates and a little beyond.
+constexpr int kFirstYear = 1899;
+constexpr int kLastYear = 2101;
+
+// The sun elevation's pattern puts its literal blank after the sign ("- 5.25"), so blanks are
+// dropped before the text is read as a number.
+std::optional<double> ShownNumber(std::string_view text) {
+    std::string packed;
+    for (const char c : text) {
+        if (c != ' ') {
+            packed += c;
+        }
+    }
+    return heliostat::fuzz::ModelStrict(packed);
+}
+
+bool Within(const std::string& text, double low, double high) {
+    const auto value = ShownNumber(text);
+    return value && *value >= low && *value <= high;
+}
+
+class MemoryHost final : public cycle::CycleHost {
+public:
+    MemoryHost(std::string latitude, std::string longitude, bool targetsInRange)
+        : targetsInRange_(targetsInRange) {
+        texts_[cycle::Field::ObserverLatitude] = std::move(latitude);
+        texts_[cycle::Field::ObserverLongtitude] = std::move(longitude);
+    }
+
+    std::string ReadText(cycle::Field field) override { return texts_[field]; }
+
+    void WriteText(cycle::Field field, std::string_view text) override {
+        const std::string written(text);
+        const bool sun =
+            field == cycle::Field::SettingElevation || field == cycle::Field::SettingAzimuth;
+        const bool elevation =
+            field == cycle::Field::SettingElevation || field == cycle::Field::MirrorElevation;
+        FUZZ_CHECK(ShownNumber(written).has_value(), "wrote " + Quoted(written) + "; " + context);
+        if (sun || targetsInRange_) {
+            FUZZ_CHECK(elevation ? Within(written, -90, 90) : Within(written, 0, 360),
+                       "wrote " + Quoted(written) + " (out of range); " + context);
+        }
+        texts_[field] = written;
+    }
+
+    cycle::ChartSurface& Chart() override { return chart_; }
+
+    void SendMirrorCommand() override {
+        const std::string payload = heliostat::link::CommandPayload(
+            texts_[cycle::Field::MirrorAzimuth], texts_[cycle::Field::MirrorElevation]);
+        const auto command = heliostat::link::ParseCommand(payload);
+        FUZZ_CHECK(command.has_value(), "sent " + Quoted(payload) + "; " + context);
+        if (targetsInRange_) {
+            FUZZ_CHECK(Within(texts_[cycle::Field::MirrorAzimuth], 0, 360) &&
+                           Within(texts_[cycle::Field::MirrorElevation], -90, 90),
+                       "sent " + Quoted(payload) + " (out of range); " + context);
+        }
+        ++sent;
+    }
+
+    std::string context;
+    int sent = 0;
+
+private:
+    std::map<cycle::Field, std::string> texts_;
+    cycle::NullChart chart_;
+    bool targetsInRange_;
+};
+
+// Mostly plain decimal texts near the meaningful range, sometimes any bytes at all.
+std::string NumberText(FuzzedDataProvider& data, double range) {
+    if (data.ConsumeIntegralInRange(0, 3) == 0) {
+        return data.ConsumeRandomLengthString(24);
+    }
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", data.ConsumeIntegralInRange(0, 6),
+                  data.ConsumeFloatingPointInRange(-range, range));
+    return buffer;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+    FuzzedDataProvider data(bytes, size);
+    const std::string latitude = NumberText(data, 100);
+    const std::string longitude = NumberText(data, 200);
+    const std::string targetElevation = NumberText(data, 100);
+    const std::string targetAzimuth = NumberText(data, 400);
+
+    cycle::WindowState state;
+    // The start button's reading of the targets; a refused target never starts the cycle.
+    try {
+        state.TargetElevation = cycle::ParseLenient(targetElevation);
+        state.TargetAzimuth = cycle::ParseLenient(targetAzimuth);
+    } catch (const heliostat::HeliostatError&) {
+        return 0;
+    }
+    const bool targetsInRange = state.TargetElevation >= -90 && state.TargetElevation <= 90 &&
+                                state.TargetAzimuth >= 0 && state.TargetAzimuth <= 360;
+    MemoryHost host(latitude, longitude, targetsInRange);
+
+    using namespace std::chrono;
+    const sys_seconds first{sys_days{year{kFirstYear} / January / 1}};
+    const sys_seconds last{sys_days{year{kLastYear} / December / 31} + hours{24}};
+    for (int tick = 0; tick < 4 && data.remaining_bytes() > 0; ++tick) {
+        // JST instants, given to the cycle as the UTC clock reading nine hours earlier.
+        const sys_seconds jst{seconds{data.ConsumeIntegralInRange<std::int64_t>(
+            first.time_since_epoch().count(), last.time_since_epoch().count() - 1)}};
+        const sys_time<milliseconds> utc = jst - hours{9};
+        const year_month_day date{floor<days>(jst)};
+        const hh_mm_ss<seconds> time{jst - floor<days>(jst)};
+        char when[48];
+        std::snprintf(when, sizeof when, "%04d-%02u-%02u %02ld:%02ld:%02ld JST",
+                      static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                      static_cast<unsigned>(date.day()), static_cast<long>(time.hours().count()),
+                      static_cast<long>(time.minutes().count()),
+                      static_cast<long>(time.seconds().count()));
+        host.context = std::string(when) + ", latitude " + Quoted(latitude) + ", longitude " +
+                       Quoted(longitude) + ", target elevation " + Quoted(targetElevation) +
+                       ", target azimuth " + Quoted(targetAzimuth);
+        const int sentBefore = host.sent;
+        try {
+            cycle::SOLCAL(state, host, utc);
+            FUZZ_CHECK(host.sent == sentBefore + 1,
+                       "a completed cycle sent nothing; " + host.context);
+        } catch (const heliostat::HeliostatError&) {
+            // A failed cycle reports its reason and sends nothing.
+            FUZZ_CHECK(host.sent == sentBefore, "a failed cycle sent; " + host.context);
+        }
+    }
+    return 0;
+}
