@@ -1,6 +1,7 @@
 // The operator's window: the sun's and the mirror's angles, the sky chart and the link to the
 // antenna controller.
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 #include <cstdio>
 
@@ -12,6 +13,7 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/heliostat.svg")));
     QApplication::setApplicationName(QStringLiteral("heliostat"));
     QApplication::setApplicationVersion(QStringLiteral(HELIOSTAT_VERSION));
     heliostat::ui::InstallJapaneseQtTexts(app);
