@@ -16,6 +16,19 @@ std::string WholeNumberText(double value, const char* what) {
     return std::to_string(static_cast<long long>(value));
 }
 
+// The chart shows a clock time of one day. Near the polar circles or far east of Japan the
+// searches can put the next sunrise before midnight or the sunset after it; such a time is
+// refused rather than printed as "-1時43分" or "24時5分".
+std::string ChartTimeText(double hour, double minute, const char* event, const char* day) {
+    const std::string text = TimeText(hour, minute);
+    if (!(hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59)) {
+        throw HeliostatError(std::string(event) + "（" + text + "）が" + day +
+                                 "の 0時0分〜23時59分 に収まらないため表示できません。",
+                             event);
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string TimeText(double hour, double minute) {
@@ -59,13 +72,13 @@ void DRAWSUN(ChartSurface& chart, double sunElevation, double sunAzimuth) {
 }
 
 void PRINTSET(ChartSurface& chart, double sunsetHour, double sunsetMinute) {
-    const std::string time = TimeText(sunsetHour, sunsetMinute);
+    const std::string time = ChartTimeText(sunsetHour, sunsetMinute, "日没時刻", "その日");
     chart.Print(0, 0, "日の入りは");
     chart.Print(0, 200, time);
 }
 
 void PRINTRISE(ChartSurface& chart, double sunriseHour, double sunriseMinute) {
-    const std::string time = TimeText(sunriseHour, sunriseMinute);
+    const std::string time = ChartTimeText(sunriseHour, sunriseMinute, "日の出時刻", "翌日");
     chart.Print(0, 2100, "沈んでます。");
     chart.Print(1525, 2100, "次の日の出は");
     chart.Print(1525, 2300, time);

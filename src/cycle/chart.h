@@ -65,7 +65,8 @@ ChartPoint SunMarkerCentre(double sunElevation, double sunAzimuth);
 void DRAWGRID(ChartSurface& chart);
 // Solid red disc of radius 80 at the sun's place; leaves the fill style transparent.
 void DRAWSUN(ChartSurface& chart, double sunElevation, double sunAzimuth);
-// "日の入りは" and the sunset time below it.
+// "日の入りは" and the sunset time below it. Throws HeliostatError, printing nothing, when the
+// time is not one of 0:00 to 23:59 (likewise PRINTRISE).
 void PRINTSET(ChartSurface& chart, double sunsetHour, double sunsetMinute);
 // "沈んでます。", "次の日の出は" and the next sunrise time below the latter.
 void PRINTRISE(ChartSurface& chart, double sunriseHour, double sunriseMinute);

@@ -10,11 +10,11 @@ std::chrono::system_clock::time_point SystemUtcNow() {
     return std::chrono::system_clock::now();
 }
 
-JstDateTime ToJst(std::chrono::system_clock::time_point utc) {
+JstDateTime ToJst(UtcMillis utc) {
     using namespace std::chrono;
     // system_clock counts UTC; the offset is applied arithmetically so that the operating
     // system's time zone never enters.
-    const auto local = time_point_cast<milliseconds>(utc) + kJstOffset;
+    const auto local = utc + kJstOffset;
     const auto days = floor<std::chrono::days>(local);
     const year_month_day date{days};
     const hh_mm_ss<milliseconds> time{local - days};
@@ -27,13 +27,26 @@ JstDateTime ToJst(std::chrono::system_clock::time_point utc) {
                        static_cast<int>(time.subseconds().count())};
 }
 
-std::chrono::system_clock::time_point FromJst(const JstDateTime& jst) {
+UtcMillis JstToUtc(const JstDateTime& jst) {
     using namespace std::chrono;
     const year_month_day date{year{jst.year}, month{static_cast<unsigned>(jst.month)},
                               day{static_cast<unsigned>(jst.day)}};
     const auto local = sys_days{date} + hours{jst.hour} + minutes{jst.minute} +
                        seconds{jst.second} + milliseconds{jst.millisecond};
-    return time_point_cast<system_clock::duration>(local - kJstOffset);
+    return local - kJstOffset;
+}
+
+std::chrono::system_clock::time_point FromJst(const JstDateTime& jst) {
+    return std::chrono::time_point_cast<std::chrono::system_clock::duration>(JstToUtc(jst));
+}
+
+bool IsSupportedDate(const JstDateTime& jst) {
+    const auto key = [](const JstDateTime& t) {
+        return std::chrono::year_month_day{std::chrono::year{t.year},
+                                           std::chrono::month{static_cast<unsigned>(t.month)},
+                                           std::chrono::day{static_cast<unsigned>(t.day)}};
+    };
+    return key(kFirstSupportedJst) <= key(jst) && key(jst) <= key(kLastSupportedJst);
 }
 
 }  // namespace heliostat::cycle

@@ -19,12 +19,36 @@ struct JstDateTime {
 
 using UtcClock = std::function<std::chrono::system_clock::time_point()>;
 
+// A UTC instant wide enough for any date of the years 1 to 9999: the system clock's own
+// nanosecond count only reaches 1677 to 2262.
+using UtcMillis = std::chrono::sys_time<std::chrono::milliseconds>;
+
 // The system's UTC clock; tests and the table tool inject their own.
 std::chrono::system_clock::time_point SystemUtcNow();
 
-JstDateTime ToJst(std::chrono::system_clock::time_point utc);
+JstDateTime ToJst(UtcMillis utc);
+// Any other system-clock instant (the live clock's nanoseconds, whole hours in tests), cut to
+// milliseconds.
+template <class Duration>
+JstDateTime ToJst(std::chrono::sys_time<Duration> utc) {
+    return ToJst(std::chrono::time_point_cast<std::chrono::milliseconds>(utc));
+}
 
-// The UTC instant of a JST date and time (the inverse of ToJst).
+// The UTC instant of a JST date and time (the inverse of ToJst), for any date.
+UtcMillis JstToUtc(const JstDateTime& jst);
+
+// The same as a system-clock instant; only for dates the nanosecond clock can hold (1678 to
+// 2261).
 std::chrono::system_clock::time_point FromJst(const JstDateTime& jst);
+
+// The dates the calculation holds for. Its day count puts a leap day in every fourth year,
+// which matches the calendar only from 1 March 1900 to 28 February 2100 (1900 and 2100 have
+// no 29 February); the sun formulas themselves are fitted to the present era.
+inline constexpr JstDateTime kFirstSupportedJst{1900, 3, 1, 0, 0, 0, 0};
+inline constexpr JstDateTime kLastSupportedJst{2100, 2, 28, 23, 59, 59, 999};
+inline constexpr const char* kSupportedRangeText =
+    "1900-03-01 00:00:00 から 2100-02-28 23:59:59 まで（日本標準時）";
+
+bool IsSupportedDate(const JstDateTime& jst);
 
 }  // namespace heliostat::cycle

@@ -57,8 +57,11 @@ struct Layout {
 
 Layout ParsePattern(std::string_view pattern) {
     Layout layout{};
-    std::size_t i = pattern.find_first_of("#0.");
-    if (i == std::string_view::npos) {
+    std::size_t i = 0;
+    while (i < pattern.size() && pattern[i] != '#' && pattern[i] != '0' && pattern[i] != '.') {
+        ++i;
+    }
+    if (i == pattern.size()) {
         throw HeliostatError("書式の指定が正しくありません。", "FormatPattern");
     }
     layout.prefix = pattern.substr(0, i);
@@ -78,18 +81,6 @@ Layout ParsePattern(std::string_view pattern) {
         throw HeliostatError("書式の指定が正しくありません。", "FormatPattern");
     }
     return layout;
-}
-
-// Adds one unit in the last place of a digit string; returns true when it carries out.
-bool IncrementDigits(std::string& digits) {
-    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-        if (*it != '9') {
-            ++*it;
-            return false;
-        }
-        *it = '0';
-    }
-    return true;
 }
 
 void RequireFinite(double value, const char* failed) {
@@ -254,43 +245,95 @@ std::string FormatPattern(double value, std::string_view pattern) {
     RequireFinite(value, "FormatPattern");
     const Layout layout = ParsePattern(pattern);
 
-    // Rounding works on the shortest decimal text, so 2.675 rounds up as written.
-    const std::string text = MagnitudeText(value);
-    const std::size_t point = text.find('.');
-    std::string integer = text.substr(0, point);
-    std::string fraction = point == std::string::npos ? std::string() : text.substr(point + 1);
+    // Rounding works on the shortest decimal text, so 2.675 rounds up as written. The digits
+    // are worked on in place in one fixed buffer: the table tool formats millions of values.
+    // Cell 0 is kept free for a carry out of the integer part.
+    std::array<char, 32> scientific;
+    const auto result = std::to_chars(scientific.data(), scientific.data() + scientific.size(),
+                                      std::fabs(value), std::chars_format::scientific);
+    const std::string_view sci(scientific.data(),
+                               static_cast<std::size_t>(result.ptr - scientific.data()));
+    std::array<char, 24> shortest;
+    std::size_t count = 0;
+    std::size_t e = 0;
+    for (; sci[e] != 'e'; ++e) {
+        if (sci[e] != '.') {
+            shortest[count++] = sci[e];
+        }
+    }
+    const bool negativeExponent = sci[e + 1] == '-';
+    int exponent = 0;
+    for (std::size_t i = e + 2; i < sci.size(); ++i) {
+        exponent = exponent * 10 + (sci[i] - '0');
+    }
+    exponent = negativeExponent ? -exponent : exponent;
 
-    if (fraction.size() > layout.decimals) {
-        const bool up = fraction[layout.decimals] >= '5';
-        fraction.resize(layout.decimals);
+    // The magnitude as integer digits followed by fraction digits: "0" then leading fraction
+    // zeros for a negative exponent, trailing integer zeros for a long integer part.
+    std::array<char, 700> work;
+    std::size_t start = 1;
+    std::size_t integerLength = 0;
+    std::size_t fractionLength = 0;
+    char* digits = work.data() + start;
+    if (exponent < 0) {
+        digits[0] = '0';
+        integerLength = 1;
+        const auto zeros = static_cast<std::size_t>(-exponent - 1);
+        std::fill_n(digits + 1, zeros, '0');
+        std::copy_n(shortest.data(), count, digits + 1 + zeros);
+        fractionLength = zeros + count;
+    } else {
+        integerLength = static_cast<std::size_t>(exponent) + 1;
+        std::copy_n(shortest.data(), count, digits);
+        if (count <= integerLength) {
+            std::fill_n(digits + count, integerLength - count, '0');
+        } else {
+            fractionLength = count - integerLength;
+        }
+    }
+
+    if (fractionLength > layout.decimals) {
+        const bool up = digits[integerLength + layout.decimals] >= '5';
+        fractionLength = layout.decimals;
         if (up) {
-            std::string digits = integer + fraction;
-            if (IncrementDigits(digits)) {
-                digits.insert(0, 1, '1');
+            bool carry = true;
+            for (std::size_t i = integerLength + fractionLength; i-- > 0 && carry;) {
+                carry = digits[i] == '9';
+                digits[i] = carry ? '0' : static_cast<char>(digits[i] + 1);
             }
-            integer = digits.substr(0, digits.size() - layout.decimals);
-            fraction = digits.substr(digits.size() - layout.decimals);
+            if (carry) {
+                start = 0;
+                work[0] = '1';
+                ++integerLength;
+            }
         }
     } else {
-        fraction.append(layout.decimals - fraction.size(), '0');
+        std::fill_n(work.data() + start + integerLength + fractionLength,
+                    layout.decimals - fractionLength, '0');
+        fractionLength = layout.decimals;
     }
 
-    const std::size_t significant = integer.find_first_not_of('0');
-    integer = significant == std::string::npos ? std::string() : integer.substr(significant);
-    const bool zero = integer.empty() && fraction.find_first_not_of('0') == std::string::npos;
-    if (integer.size() < layout.minInteger) {
-        integer.insert(0, layout.minInteger - integer.size(), '0');
+    const char* integer = work.data() + start;
+    while (integerLength > 0 && *integer == '0') {
+        ++integer;
+        --integerLength;
     }
+    const char* fraction = integer + integerLength;
+    const bool zero = integerLength == 0 && std::all_of(fraction, fraction + fractionLength,
+                                                        [](char c) { return c == '0'; });
 
     std::string out;
     if (value < 0 && !zero) {
         out += '-';
     }
     out += layout.prefix;
-    out += integer;
+    if (integerLength < layout.minInteger) {
+        out.append(layout.minInteger - integerLength, '0');
+    }
+    out.append(integer, integerLength);
     if (layout.point) {
         out += '.';
-        out += fraction;
+        out.append(fraction, fractionLength);
     }
     return out;
 }

@@ -43,8 +43,8 @@ astro::SunPosition LocateSun(WindowState& state, double dayOfYear, astro::SunFor
 
 // CALRISE as the cycle calls it: its results enter the state record only when every search
 // has succeeded.
-void RunCalrise(WindowState& state, int dayOfYear) {
-    const astro::RiseSet r = astro::CALRISE(astro::RiseSetInput{
+void RunCalrise(WindowState& state, CycleHost& host, int dayOfYear) {
+    const astro::RiseSet r = host.Calrise(astro::RiseSetInput{
         state.Year, state.Month, state.Day, dayOfYear, state.LatitudeRad, state.Longitude});
     state.DeclCoef3 = r.curves.DeclCoef3;
     state.DeclCoef2 = r.curves.DeclCoef2;
@@ -67,6 +67,11 @@ void RunCalrise(WindowState& state, int dayOfYear) {
 
 CycleReport SOLCAL(WindowState& state, CycleHost& host,
                    std::chrono::system_clock::time_point utcNow, Pointing pointing) {
+    return SOLCAL(state, host, std::chrono::time_point_cast<std::chrono::milliseconds>(utcNow),
+                  pointing);
+}
+
+CycleReport SOLCAL(WindowState& state, CycleHost& host, UtcMillis utcNow, Pointing pointing) {
     if (pointing == Pointing::Exact) {
         throw HeliostatError("精密モードはまだ使えません", "SOLCAL");
     }
@@ -74,6 +79,10 @@ CycleReport SOLCAL(WindowState& state, CycleHost& host,
     // One reading of the clock: every component below comes from it, so a cycle at
     // 09:59:59.999 cannot combine hour 9 with minute 0.
     const JstDateTime now = ToJst(utcNow);
+    if (!IsSupportedDate(now)) {
+        throw HeliostatError(
+            std::string("日付が計算できる範囲（") + kSupportedRangeText + "）の外です", "SOLCAL");
+    }
 
     // Date, with January and February as months 13 and 14 of the previous year.
     state.Year = now.year;
@@ -110,12 +119,12 @@ CycleReport SOLCAL(WindowState& state, CycleHost& host,
             report.marker = SunMarkerCentre(sun.SunElevation, sun.SunAzimuth);
             state.SunMarkerPhase = 0;
         }
-        RunCalrise(state, dayOfYear);
+        RunCalrise(state, host, dayOfYear);
         PRINTSET(chart, state.SunsetHour, state.SunsetMinute);
         report.chartTime = TimeText(state.SunsetHour, state.SunsetMinute);
     } else {
         report.branch = Branch::Night;
-        RunCalrise(state, dayOfYear);
+        RunCalrise(state, host, dayOfYear);
         PRINTRISE(chart, state.SunriseHour, state.SunriseMinute);
         report.chartTime = TimeText(state.SunriseHour, state.SunriseMinute);
 

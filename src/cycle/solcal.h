@@ -5,7 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "astro/riseset.h"
 #include "cycle/chart.h"
+#include "cycle/jst_clock.h"
 #include "cycle/window_state.h"
 
 namespace heliostat::cycle {
@@ -31,6 +33,11 @@ public:
     // Sends the command built from the texts now standing in the two mirror fields. Throws
     // HeliostatError when the link refuses the send.
     virtual void SendMirrorCommand() = 0;
+    // Runs CALRISE for the cycle. The window computes it afresh every cycle; a host stepping
+    // through many cycles of one day may return the result of identical inputs again.
+    virtual astro::RiseSet Calrise(const astro::RiseSetInput& input) {
+        return astro::CALRISE(input);
+    }
 };
 
 enum class Branch { Day, Night };
@@ -54,6 +61,10 @@ struct CycleReport {
 // failing step; what was written before stays, and nothing is sent.
 CycleReport SOLCAL(WindowState& state, CycleHost& host,
                    std::chrono::system_clock::time_point utcNow,
+                   Pointing pointing = Pointing::Mean);
+// The same for a clock reading of any year (the table tool's stepped clock). A date outside
+// kFirstSupportedJst..kLastSupportedJst fails the cycle.
+CycleReport SOLCAL(WindowState& state, CycleHost& host, UtcMillis utcNow,
                    Pointing pointing = Pointing::Mean);
 
 }  // namespace heliostat::cycle

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "cycle/jst_clock.h"
+
+namespace heliostat::table {
+
+// Builds the CSV in a large buffer and hands it to stdio in big blocks; nothing on the way
+// allocates, so a year of one-minute rows costs no more than the cycles themselves.
+class CsvWriter {
+public:
+    explicit CsvWriter(std::FILE* out, std::size_t capacity = std::size_t{1} << 20)
+        : out_(out), buffer_(capacity) {}
+    CsvWriter(const CsvWriter&) = delete;
+    CsvWriter& operator=(const CsvWriter&) = delete;
+    ~CsvWriter() { Flush(); }
+
+    void Raw(std::string_view text) {
+        Reserve(text.size());
+        std::memcpy(buffer_.data() + used_, text.data(), text.size());
+        used_ += text.size();
+    }
+
+    // One RFC 4180 field: quoted, with every quote doubled, when it holds a comma, a quote or
+    // a line break.
+    void Field(std::string_view text) {
+        if (std::none_of(text.begin(), text.end(),
+                         [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; })) {
+            Raw(text);
+            return;
+        }
+        Reserve(2 * text.size() + 2);
+        char* p = buffer_.data() + used_;
+        *p++ = '"';
+        for (const char c : text) {
+            if (c == '"') {
+                *p++ = '"';
+            }
+            *p++ = c;
+        }
+        *p++ = '"';
+        used_ = static_cast<std::size_t>(p - buffer_.data());
+    }
+
+    // "YYYY-MM-DD HH:MM:SS" (the years 1 to 9999).
+    void DateTime(const cycle::JstDateTime& t) {
+        Reserve(19);
+        char* p = buffer_.data() + used_;
+        Digits(p, t.year, 4);
+        p[4] = '-';
+        Digits(p + 5, t.month, 2);
+        p[7] = '-';
+        Digits(p + 8, t.day, 2);
+        p[10] = ' ';
+        Digits(p + 11, t.hour, 2);
+        p[13] = ':';
+        Digits(p + 14, t.minute, 2);
+        p[16] = ':';
+        Digits(p + 17, t.second, 2);
+        used_ += 19;
+    }
+
+    // Fixed two decimals, correctly rounded like printf's "%.2f".
+    void Fixed2(double value) {
+        char text[64];
+        const auto result =
+            std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
+        Raw(std::string_view(text, static_cast<std::size_t>(result.ptr - text)));
+    }
+
+    void Flush() {
+        if (used_ > 0) {
+            std::fwrite(buffer_.data(), 1, used_, out_);
+            used_ = 0;
+        }
+        std::fflush(out_);
+    }
+
+private:
+    void Reserve(std::size_t n) {
+        if (used_ + n > buffer_.size()) {
+            std::fwrite(buffer_.data(), 1, used_, out_);
+            used_ = 0;
+            if (n > buffer_.size()) {
+                buffer_.resize(n);
+            }
+        }
+    }
+
+    static void Digits(char* p, int value, int width) {
+        for (int i = width - 1; i >= 0; --i) {
+            p[i] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        }
+    }
+
+    std::FILE* out_;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
+};
+
+}  // namespace heliostat::table

@@ -1,0 +1,388 @@
+#include "table/table_run.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "astro/errors.h"
+#include "cycle/number_text.h"
+#include "cycle/solcal.h"
+#include "link/wire.h"
+#include "table/csv_writer.h"
+#include "ui/observatory_presets.h"
+#include "version/version.h"
+
+namespace heliostat::table {
+
+namespace {
+
+using cycle::Field;
+
+constexpr const char* kUsage = R"(使い方 / usage:
+  heliostat-table --lat TEXT --lon TEXT --target-el TEXT --target-az TEXT
+                  --from "YYYY-MM-DD HH:MM:SS" [--to "YYYY-MM-DD HH:MM:SS"] [--step SECONDS]
+  heliostat-table --preset NAME --target-el TEXT --target-az TEXT --from ...
+
+Runs the heliostat window's calculation cycle for every instant from --from to --to
+(inclusive, Japan Standard Time, --step seconds apart; --to defaults to --from, --step to 60)
+and prints one CSV row per cycle (RFC 4180) on standard output:
+
+  jst,branch,sun_elevation,sun_azimuth,mirror_elevation,mirror_azimuth,command,
+  chart_time,marker_x,marker_y,error
+
+  branch            day, night, or error for a cycle that failed
+  sun_*, mirror_*   the field texts as the window shows them at the end of the cycle
+  command           the datagram the window would send ("0,AZ,EL"), empty on failure
+  chart_time        the sunset (day) or next sunrise (night) printed on the sky chart
+  marker_x/y        centre of the blinking sun marker in twips, when drawn on that cycle
+  error             the message of a failed cycle
+
+Options:
+)";
+
+constexpr const char* kNotes = R"(
+--lat/--lon are read like the window's coordinate fields (the whole text must be a number; a
+text that is not is reported per row). --target-el/--target-az are read like the target
+fields (the leading number, else 0). --preset takes one of the cities:
+  八王子 東京 札幌 仙台 名古屋 大阪 広島 福岡 那覇
+and may be combined with --lat or --lon to override one coordinate.
+
+Dates: 1900-03-01 00:00:00 to 2100-02-28 23:59:59 JST. The calculation's day count puts a
+leap day in every fourth year, which holds only between those dates; a range reaching
+outside them is refused.
+
+Exit status: 0 when every cycle succeeded, 1 when any cycle failed, 2 on bad usage.
+)";
+
+// The options in the order --help lists them; the parser is built from the same list.
+struct OptionSpec {
+    const char* shortName;  // "" for none
+    const char* longName;
+    const char* valueName;  // "" for a switch
+    const char* description;
+};
+
+constexpr std::array<OptionSpec, 10> kOptions{{
+    {"", "lat", "TEXT", "observation latitude, degrees north positive"},
+    {"", "lon", "TEXT", "observation longitude, degrees east positive"},
+    {"", "preset", "NAME", "take --lat and --lon from a city of the window's list"},
+    {"", "target-el", "TEXT", "target elevation, degrees"},
+    {"", "target-az", "TEXT", "target azimuth, degrees from north through east"},
+    {"", "from", "\"YYYY-MM-DD HH:MM:SS\"", "first cycle, Japan Standard Time"},
+    {"", "to", "\"YYYY-MM-DD HH:MM:SS\"", "last cycle at or before this time (default: --from)"},
+    {"", "step", "SECONDS", "whole seconds between cycles, 1 to 31622400 (default: 60)"},
+    {"h", "help", "", "show this help and exit"},
+    {"v", "version", "", "show the version and exit"},
+}};
+
+std::string HelpText() {
+    std::string text = kUsage;
+    for (const OptionSpec& option : kOptions) {
+        std::string names = "  ";
+        if (*option.shortName != '\0') {
+            names += std::string("-") + option.shortName + ", ";
+        }
+        names += std::string("--") + option.longName;
+        if (*option.valueName != '\0') {
+            names += std::string(" ") + option.valueName;
+        }
+        names.resize(std::max<std::size_t>(names.size() + 2, 36), ' ');
+        text += names + option.description + "\n";
+    }
+    return text + kNotes;
+}
+
+struct UsageError {
+    std::string message;
+};
+
+struct Options {
+    std::string lat, lon;
+    std::string targetEl, targetAz;
+    std::string from, to;
+    long long step = 60;
+};
+
+// The fields the cycle reads and writes, in memory instead of widgets.
+class TableHost final : public cycle::CycleHost {
+public:
+    std::array<std::string, 6> fields;
+    bool sent = false;
+    std::string command;
+
+    std::string& Text(Field field) { return fields[static_cast<std::size_t>(field)]; }
+
+    std::string ReadText(Field field) override { return Text(field); }
+    void WriteText(Field field, std::string_view text) override { Text(field).assign(text); }
+    cycle::ChartSurface& Chart() override { return chart_; }
+    void SendMirrorCommand() override {
+        command = link::CommandPayload(Text(Field::MirrorAzimuth), Text(Field::MirrorElevation));
+        sent = true;
+    }
+
+    // Every cycle of one date asks for the same sunset and sunrise; the searches are most of
+    // a cycle's cost, so the last result (or failure) is kept for inputs that are equal to
+    // the bit.
+    astro::RiseSet Calrise(const astro::RiseSetInput& input) override {
+        if (!memo_ || !SameInput(memo_->input, input)) {
+            memo_.emplace(Memo{input, {}, {}});
+            try {
+                memo_->result = astro::CALRISE(input);
+            } catch (const std::exception&) {
+                memo_->failure = std::current_exception();
+            }
+        }
+        if (memo_->failure) {
+            std::rethrow_exception(memo_->failure);
+        }
+        return memo_->result;
+    }
+
+private:
+    struct Memo {
+        astro::RiseSetInput input;
+        astro::RiseSet result;
+        std::exception_ptr failure;
+    };
+
+    static bool SameInput(const astro::RiseSetInput& a, const astro::RiseSetInput& b) {
+        return a.Year == b.Year && a.Month == b.Month && a.Day == b.Day &&
+               a.DayOfYear == b.DayOfYear &&
+               std::bit_cast<std::uint64_t>(a.LatitudeRad) ==
+                   std::bit_cast<std::uint64_t>(b.LatitudeRad) &&
+               std::bit_cast<std::uint64_t>(a.Longitude) ==
+                   std::bit_cast<std::uint64_t>(b.Longitude);
+    }
+
+    // The table needs no picture; the cycle's report carries the marker and the time text.
+    cycle::NullChart chart_;
+    std::optional<Memo> memo_;
+};
+
+std::string Utf8(const QString& text) {
+    return text.toStdString();
+}
+
+// Parses the command line; returns the exit status when the run ends here (help, version).
+std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, Options& options) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    std::vector<QCommandLineOption> specs;
+    for (const OptionSpec& option : kOptions) {
+        QStringList names;
+        if (*option.shortName != '\0') {
+            names << QString::fromUtf8(option.shortName);
+        }
+        names << QString::fromUtf8(option.longName);
+        specs.emplace_back(names, QString::fromUtf8(option.description),
+                           QString::fromUtf8(option.valueName));
+        parser.addOption(specs.back());
+    }
+    const QCommandLineOption &lat = specs[0], &lon = specs[1], &preset = specs[2],
+                             &targetEl = specs[3], &targetAz = specs[4], &from = specs[5],
+                             &to = specs[6], &step = specs[7], &help = specs[8],
+                             &version = specs[9];
+
+    if (!parser.parse(arguments)) {
+        if (!parser.unknownOptionNames().isEmpty()) {
+            const QString name = parser.unknownOptionNames().first();
+            throw UsageError{"知らないオプションです: " +
+                             std::string(name.size() > 1 ? "--" : "-") + Utf8(name)};
+        }
+        // The only other failure is an option that wants a value at the end of the line.
+        throw UsageError{"値がありません: " + Utf8(arguments.last())};
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        throw UsageError{"知らないオプションです: " + Utf8(parser.positionalArguments().first())};
+    }
+    if (parser.isSet(help)) {
+        std::fputs(HelpText().c_str(), out);
+        std::fflush(out);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::fputs("heliostat-table " HELIOSTAT_VERSION "\n", out);
+        std::fflush(out);
+        return 0;
+    }
+
+    if (parser.isSet(step)) {
+        const std::string value = Utf8(parser.value(step));
+        const auto seconds = cycle::ParseStrict(value);
+        if (!seconds || *seconds < 1 || *seconds > 366.0 * 86400 ||
+            *seconds != static_cast<long long>(*seconds)) {
+            throw UsageError{"--step は 1 以上の整数秒です: " + value};
+        }
+        options.step = static_cast<long long>(*seconds);
+    }
+    // An explicit --lat or --lon wins over the city; with several cities the first counts.
+    std::optional<ui::ObservatoryTexts> city;
+    for (const QString& name : parser.values(preset)) {
+        const auto found = ui::LookupObservatory(Utf8(name));
+        if (!found) {
+            throw UsageError{"--preset に知らない都市です: " + Utf8(name)};
+        }
+        if (!city) {
+            city = found;
+        }
+    }
+    if (!(parser.isSet(lat) || city) || !(parser.isSet(lon) || city)) {
+        throw UsageError{"--lat と --lon（または --preset）が必要です"};
+    }
+    options.lat = parser.isSet(lat) ? Utf8(parser.value(lat)) : city->latitude;
+    options.lon = parser.isSet(lon) ? Utf8(parser.value(lon)) : city->longitude;
+    if (!parser.isSet(targetEl) || !parser.isSet(targetAz)) {
+        throw UsageError{"--target-el と --target-az が必要です"};
+    }
+    options.targetEl = Utf8(parser.value(targetEl));
+    options.targetAz = Utf8(parser.value(targetAz));
+    if (!parser.isSet(from)) {
+        throw UsageError{"--from が必要です"};
+    }
+    options.from = Utf8(parser.value(from));
+    options.to = parser.isSet(to) ? Utf8(parser.value(to)) : options.from;
+    return std::nullopt;
+}
+
+cycle::JstDateTime ReadTime(const std::string& text, const char* option) {
+    const auto time = ParseJstDateTime(text);
+    if (!time) {
+        throw UsageError{std::string(option) +
+                         " の日時が読めません（YYYY-MM-DD HH:MM:SS）: " + text};
+    }
+    if (!cycle::IsSupportedDate(*time)) {
+        throw UsageError{std::string(option) + " の日時が計算できる範囲（" +
+                         cycle::kSupportedRangeText + "）の外です: " + text};
+    }
+    return *time;
+}
+
+int Run(const Options& options, std::FILE* out) {
+    const auto first = cycle::JstToUtc(ReadTime(options.from, "--from"));
+    const auto last = cycle::JstToUtc(ReadTime(options.to, "--to"));
+    if (last < first) {
+        throw UsageError{"--to が --from より前です"};
+    }
+
+    cycle::WindowState state;
+    try {
+        // The start button reads the targets once, by the lenient rule.
+        state.TargetElevation = cycle::ParseLenient(options.targetEl);
+        state.TargetAzimuth = cycle::ParseLenient(options.targetAz);
+    } catch (const HeliostatError& e) {
+        throw UsageError{e.what()};
+    }
+
+    TableHost host;
+    host.Text(Field::ObserverLatitude) = options.lat;
+    host.Text(Field::ObserverLongtitude) = options.lon;
+
+    CsvWriter csv(out);
+    csv.Raw(
+        "jst,branch,sun_elevation,sun_azimuth,mirror_elevation,mirror_azimuth,command,"
+        "chart_time,marker_x,marker_y,error\r\n");
+    bool anyFailed = false;
+    const std::chrono::seconds step{options.step};
+    for (auto t = first; t <= last; t += step) {
+        host.sent = false;
+        std::string_view branch;
+        std::optional<cycle::CycleReport> report;
+        std::string error;
+        try {
+            report = cycle::SOLCAL(state, host, t);
+            branch = report->branch == cycle::Branch::Day ? "day" : "night";
+        } catch (const std::exception& e) {
+            branch = "error";
+            error = e.what();
+            anyFailed = true;
+        }
+        csv.DateTime(cycle::ToJst(t));
+        csv.Raw(",");
+        csv.Raw(branch);
+        for (const Field field : {Field::SettingElevation, Field::SettingAzimuth,
+                                  Field::MirrorElevation, Field::MirrorAzimuth}) {
+            csv.Raw(",");
+            csv.Field(host.Text(field));
+        }
+        csv.Raw(",");
+        if (host.sent) {
+            csv.Field(host.command);
+        }
+        csv.Raw(",");
+        if (report) {
+            csv.Field(report->chartTime);
+        }
+        csv.Raw(",");
+        if (report && report->marker) {
+            csv.Fixed2(report->marker->x);
+            csv.Raw(",");
+            csv.Fixed2(report->marker->y);
+        } else {
+            csv.Raw(",");
+        }
+        csv.Raw(",");
+        csv.Field(error);
+        csv.Raw("\r\n");
+    }
+    csv.Flush();
+    return anyFailed ? 1 : 0;
+}
+
+bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
+    value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<cycle::JstDateTime> ParseJstDateTime(std::string_view text) {
+    if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
+        text[13] != ':' || text[16] != ':') {
+        return std::nullopt;
+    }
+    cycle::JstDateTime t;
+    if (!Digits(text, 0, 4, t.year) || !Digits(text, 5, 2, t.month) || !Digits(text, 8, 2, t.day) ||
+        !Digits(text, 11, 2, t.hour) || !Digits(text, 14, 2, t.minute) ||
+        !Digits(text, 17, 2, t.second)) {
+        return std::nullopt;
+    }
+    const std::chrono::year_month_day date{std::chrono::year{t.year},
+                                           std::chrono::month{static_cast<unsigned>(t.month)},
+                                           std::chrono::day{static_cast<unsigned>(t.day)}};
+    if (t.year < 1 || !date.ok() || t.hour > 23 || t.minute > 59 || t.second > 59) {
+        return std::nullopt;
+    }
+    return t;
+}
+
+int RunTable(const QStringList& arguments, std::FILE* out, std::FILE* err) {
+    try {
+        Options options;
+        if (const auto status = ParseArguments(arguments, out, options)) {
+            return *status;
+        }
+        return Run(options, out);
+    } catch (const UsageError& e) {
+        std::fprintf(err, "heliostat-table: %s\n'heliostat-table --help' で使い方を表示します。\n",
+                     e.message.c_str());
+        std::fflush(err);
+        return 2;
+    }
+}
+
+}  // namespace heliostat::table
