@@ -19,3 +19,11 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# Fuzz stage: every text entry point for 20 s under libFuzzer (clang), when clang is there.
+if command -v clang++ >/dev/null &&
+  [[ -f "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a" ]]; then
+  scripts/fuzz.sh 20
+else
+  echo "test: clang with libFuzzer is missing; fuzz targets not run" >&2
+fi
