@@ -12,6 +12,7 @@ packages=(
   fonts-ipaexfont-gothic
   xvfb xdotool xauth
   libqt6svg6 desktop-file-utils appstream dpkg-dev file
+  qt6-translations-l10n
 )
 
 missing=()

@@ -1,8 +1,13 @@
 #include "link/controller_link.h"
 
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <QHostInfo>
 #include <QNetworkDatagram>
 #include <QUdpSocket>
+
+#include <cstring>
 
 #include "astro/errors.h"
 #include "cycle/number_text.h"
@@ -15,14 +20,60 @@ namespace {
     throw HeliostatError(message.toStdString(), step);
 }
 
-// A dotted address is taken as it is; a name is looked up, preferring an IPv4 address since
-// controllers usually listen on IPv4 only.
-QHostAddress Resolve(const QString& hostText) {
+// ICMP errors reach an unconnected UDP socket only when asked for; without them a controller
+// that is not running looks exactly like one that does not answer.
+void AskForIcmpErrors(qintptr fd) {
+    const int on = 1;
+    ::setsockopt(static_cast<int>(fd), IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    ::setsockopt(static_cast<int>(fd), IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+}
+
+QString IcmpReason(const sock_extended_err& err) {
+    const bool v4 = err.ee_origin == SO_EE_ORIGIN_ICMP;
+    const bool v6 = err.ee_origin == SO_EE_ORIGIN_ICMP6;
+    if ((v4 && err.ee_type == 3 && err.ee_code == 3) ||
+        (v6 && err.ee_type == 1 && err.ee_code == 4)) {
+        return QStringLiteral("アンテナコントローラのポートに届きません（port unreachable）");
+    }
+    if (v4 || v6) {
+        return QStringLiteral("アンテナコントローラに届きません（ICMP %1/%2）")
+            .arg(err.ee_type)
+            .arg(err.ee_code);
+    }
+    return QStringLiteral("アンテナコントローラへ送信できません（errno %1）").arg(err.ee_errno);
+}
+
+}  // namespace
+
+ControllerLink::ControllerLink(QObject* parent) : QObject(parent), socket_(new QUdpSocket(this)) {
+    socket_->setObjectName(QStringLiteral("Winsock1"));
+}
+
+quint16 ControllerLink::PortFromText(std::string_view portText) {
+    const std::optional<std::int32_t> port = cycle::ParsePort(portText);
+    if (!port) {
+        Fail(QStringLiteral("アンテナコントローラのポート「%1」が数値ではありません。")
+                 .arg(QString::fromUtf8(portText.data(), static_cast<qsizetype>(portText.size()))),
+             "parse port");
+    }
+    if (*port < 1 || *port > 65535) {
+        Fail(
+            QStringLiteral("アンテナコントローラのポート %1 は範囲外です（1～65535）。").arg(*port),
+            "port range");
+    }
+    return static_cast<quint16>(*port);
+}
+
+std::optional<QHostAddress> ControllerLink::LiteralAddress(const QString& hostText) {
     QHostAddress address;
     if (address.setAddress(hostText)) {
         return address;
     }
-    const QHostInfo info = QHostInfo::fromName(hostText);
+    return std::nullopt;
+}
+
+// Prefers an IPv4 address, since controllers usually listen on IPv4 only.
+QHostAddress ControllerLink::AddressFromLookup(const QHostInfo& info, const QString& hostText) {
     const QList<QHostAddress> found = info.addresses();
     for (const QHostAddress& candidate : found) {
         if (candidate.protocol() == QAbstractSocket::IPv4Protocol) {
@@ -37,33 +88,24 @@ QHostAddress Resolve(const QString& hostText) {
     return found.first();
 }
 
-}  // namespace
-
-ControllerLink::ControllerLink(QObject* parent) : QObject(parent), socket_(new QUdpSocket(this)) {
-    socket_->setObjectName(QStringLiteral("Winsock1"));
-}
-
 void ControllerLink::Start(const QString& hostText, std::string_view portText) {
     Close();
-    const QHostAddress controller = Resolve(hostText);
-    const std::optional<std::int32_t> port = cycle::ParsePort(portText);
-    if (!port) {
-        Fail(QStringLiteral("アンテナコントローラのポート「%1」が数値ではありません。")
-                 .arg(QString::fromUtf8(portText.data(), static_cast<qsizetype>(portText.size()))),
-             "parse port");
-    }
-    if (*port < 1 || *port > 65535) {
-        Fail(
-            QStringLiteral("アンテナコントローラのポート %1 は範囲外です（1～65535）。").arg(*port),
-            "port range");
-    }
+    const std::optional<QHostAddress> literal = LiteralAddress(hostText);
+    const QHostAddress controller =
+        literal ? *literal : AddressFromLookup(QHostInfo::fromName(hostText), hostText);
+    Open(controller, PortFromText(portText));
+}
+
+void ControllerLink::Open(const QHostAddress& controller, quint16 port) {
+    Close();
     if (!socket_->bind(QHostAddress::Any, 0)) {
         const QString reason = socket_->errorString();
         Close();
         Fail(QStringLiteral("UDPソケットを開けません（%1）。").arg(reason), "bind");
     }
+    AskForIcmpErrors(socket_->socketDescriptor());
     controller_ = controller;
-    port_ = static_cast<quint16>(*port);
+    port_ = port;
 }
 
 void ControllerLink::Close() {
@@ -87,14 +129,47 @@ void ControllerLink::Send(std::string_view payload) {
     const QByteArray bytes(payload.data(), static_cast<qsizetype>(payload.size()));
     const qint64 sent = socket_->writeDatagram(bytes, controller_, port_);
     if (sent != bytes.size()) {
-        Fail(QStringLiteral("アンテナコントローラへ送信できません（%1）。")
-                 .arg(socket_->errorString()),
+        // The system refuses a send after an ICMP error; name that error when it is queued.
+        const std::optional<QString> icmp = TakeSocketError();
+        Fail(icmp ? *icmp
+                  : QStringLiteral("アンテナコントローラへ送信できません（%1）。")
+                        .arg(socket_->errorString()),
              "send");
     }
 }
 
-std::vector<ReplyFields> ControllerLink::TakeReplies() {
-    std::vector<ReplyFields> replies;
+std::optional<QString> ControllerLink::TakeSocketError() {
+    if (socket_->state() != QAbstractSocket::BoundState) {
+        return std::nullopt;
+    }
+    std::optional<QString> reason;
+    const int fd = static_cast<int>(socket_->socketDescriptor());
+    for (;;) {
+        char data[512];
+        alignas(cmsghdr) char control[512];
+        iovec io{data, sizeof data};
+        msghdr message{};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        if (::recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) {
+            break;  // the queue is empty
+        }
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+            if ((c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR) ||
+                (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_RECVERR)) {
+                sock_extended_err err{};
+                std::memcpy(&err, CMSG_DATA(c), sizeof err);
+                reason = IcmpReason(err);
+            }
+        }
+    }
+    return reason;
+}
+
+std::vector<ControllerLink::Arrival> ControllerLink::TakeArrivals() {
+    std::vector<Arrival> arrivals;
     while (socket_->hasPendingDatagrams()) {
         const QNetworkDatagram datagram = socket_->receiveDatagram();
         if (!datagram.isValid()) {
@@ -106,14 +181,23 @@ std::vector<ReplyFields> ControllerLink::TakeReplies() {
             !datagram.senderAddress().isEqual(controller_, QHostAddress::ConvertV4MappedToIPv4)) {
             continue;
         }
-        const QByteArray data = datagram.data();
+        Arrival arrival{datagram.data(), std::nullopt};
         try {
-            if (auto fields = SplitReply(
-                    std::string_view(data.constData(), static_cast<size_t>(data.size())))) {
-                replies.push_back(std::move(*fields));
-            }
+            arrival.fields = SplitReply(std::string_view(
+                arrival.payload.constData(), static_cast<size_t>(arrival.payload.size())));
         } catch (const HeliostatError&) {
             // A reply that cannot be split is dropped silently.
+        }
+        arrivals.push_back(std::move(arrival));
+    }
+    return arrivals;
+}
+
+std::vector<ReplyFields> ControllerLink::TakeReplies() {
+    std::vector<ReplyFields> replies;
+    for (Arrival& arrival : TakeArrivals()) {
+        if (arrival.fields) {
+            replies.push_back(std::move(*arrival.fields));
         }
     }
     return replies;

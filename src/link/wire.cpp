@@ -34,6 +34,61 @@ std::optional<ReplyFields> SplitReply(std::string_view payload) {
     return ReplyFields{std::move(fields[1]), std::move(fields[2])};
 }
 
+bool IsValidReplyField(std::string_view text) {
+    constexpr std::size_t kMaxLength = 32;
+    if (text.size() > kMaxLength) {
+        return false;
+    }
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && blank(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && blank(text[end - 1])) {
+        --end;
+    }
+    if (begin == end) {
+        return true;
+    }
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = begin;
+    if (text[i] == '+' || text[i] == '-') {
+        ++i;
+    }
+    std::size_t digits = 0;
+    while (i < end && digit(text[i])) {
+        ++i;
+        ++digits;
+    }
+    if (i < end && text[i] == '.') {
+        ++i;
+        while (i < end && digit(text[i])) {
+            ++i;
+            ++digits;
+        }
+    }
+    if (digits == 0) {
+        return false;
+    }
+    if (i < end && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < end && (text[i] == '+' || text[i] == '-')) {
+            ++i;
+        }
+        std::size_t exponentDigits = 0;
+        // Two exponent digits at most: with 32 characters the value stays finite.
+        while (i < end && digit(text[i])) {
+            ++i;
+            ++exponentDigits;
+        }
+        if (exponentDigits == 0 || exponentDigits > 2) {
+            return false;
+        }
+    }
+    return i == end;
+}
+
 std::optional<MountCommand> ParseCommand(std::string_view payload) {
     const std::size_t first = payload.find(',');
     if (first == std::string_view::npos) {

@@ -19,6 +19,12 @@ struct ReplyFields {
 // dropped) when the payload is empty or the splitter overflows.
 std::optional<ReplyFields> SplitReply(std::string_view payload);
 
+// Whether a reply field may be shown as the mount's angle: empty, or a finite decimal number
+// (optional sign, digits with at most one point, optional exponent) with blanks and line
+// breaks around it, and at most 32 characters in all. Anything else (nan, inf, letters,
+// control characters) would show the operator a position the mount does not have.
+bool IsValidReplyField(std::string_view text);
+
 // The controller's side. A command is exactly three fields: "0", then azimuth and elevation,
 // each a number by the strict rule. Anything else gives nothing. Does not touch the program-wide
 // GetToken remainder.

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <cmath>
 
+#include "ui/operator_text.h"
+
 namespace heliostat::ui {
 
 namespace {
@@ -17,6 +19,16 @@ int Pixels(int twips) {
 
 QColor ToColor(cycle::Rgb c) {
     return QColor(c.r, c.g, c.b);
+}
+
+constexpr double kMargin = 2;  // pixels kept free at the chart's edges
+// Just below the horizon circle (2100 twips) and just below the "N" label, in pixels.
+constexpr double kHorizonBottom = 2110 / kTwips;
+constexpr double kBelowNorth = 180 / kTwips;
+
+bool IsRingLabel(const QString& text) {
+    return text == QStringLiteral("0°") || text == QStringLiteral("30°") ||
+           text == QStringLiteral("60°");
 }
 
 }  // namespace
@@ -40,9 +52,26 @@ QColor ChartView::Background() const {
     return palette().color(QPalette::Base);
 }
 
+QFont ChartView::FontFor(const QString& text) const {
+    QFont f = font();
+    // The ring labels stand 300 twips (20 pixels) apart, less than "60°" is wide at the
+    // chart's size in a Japanese font; a smaller size keeps them apart.
+    if (IsRingLabel(text)) {
+        f.setPixelSize(8);
+    }
+    return f;
+}
+
+QFont ChartView::MessageFont() const {
+    QFont f = font();
+    f.setPixelSize(10);
+    return f;
+}
+
 void ChartView::Clear() {
     image_.fill(Background());
     operations_.clear();
+    ++clearCount_;
     update();
 }
 
@@ -65,7 +94,7 @@ void ChartView::Circle(double cx, double cy, double radius) {
     painter.setBrush(Qt::NoBrush);
     painter.drawEllipse(QPointF(cx / kTwips, cy / kTwips), radius / kTwips, radius / kTwips);
     operations_.push_back(
-        {Operation::Kind::Circle, cx, cy, 0, 0, radius, false, Foreground(), QColor(), {}});
+        {Operation::Kind::Circle, cx, cy, 0, 0, radius, false, Foreground(), QColor(), {}, {}, {}});
     update();
 }
 
@@ -85,6 +114,8 @@ void ChartView::Circle(float cx, float cy, float radius, cycle::Rgb outline) {
                            filled,
                            ToColor(outline),
                            filled ? fillColor_ : QColor(),
+                           {},
+                           {},
                            {}});
     update();
 }
@@ -94,35 +125,124 @@ void ChartView::Line(double x1, double y1, double x2, double y2) {
     painter.setPen(Foreground());
     painter.drawLine(QPointF(x1 / kTwips, y1 / kTwips), QPointF(x2 / kTwips, y2 / kTwips));
     operations_.push_back(
-        {Operation::Kind::Line, x1, y1, x2, y2, 0, false, Foreground(), QColor(), {}});
+        {Operation::Kind::Line, x1, y1, x2, y2, 0, false, Foreground(), QColor(), {}, {}, {}});
     update();
 }
 
 void ChartView::Print(double x, double y, std::string_view text) {
     const QString qtext = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    const QFont textFont = FontFor(qtext);
     QPainter painter(&image_);
-    painter.setFont(font());
+    painter.setFont(textFont);
     painter.setPen(Foreground());
-    const QFontMetricsF metrics(font());
-    painter.drawText(QPointF(x / kTwips, y / kTwips + metrics.ascent()), qtext);
+    const QFontMetricsF metrics(textFont);
+    const QPointF topLeft(x / kTwips, y / kTwips);
+    painter.drawText(QPointF(topLeft.x(), topLeft.y() + metrics.ascent()), qtext);
     operations_.push_back(
-        {Operation::Kind::Text, x, y, 0, 0, 0, false, Foreground(), QColor(), qtext});
+        {Operation::Kind::Text,
+         x,
+         y,
+         0,
+         0,
+         0,
+         false,
+         Foreground(),
+         QColor(),
+         qtext,
+         QRectF(topLeft, QSizeF(metrics.horizontalAdvance(qtext), metrics.height())),
+         {}});
+    PlaceNotice();
     update();
 }
 
 void ChartView::ShowFailure(const QString& message) {
+    const QFont messageFont = MessageFont();
+    const QFontMetricsF metrics(messageFont);
+    const double maxWidth = image_.width() - 2 * kMargin;
+    const QStringList lines = WrapText(
+        message, [&metrics](const QString& t) { return metrics.horizontalAdvance(t); }, maxWidth,
+        2);
+    double width = 0;
+    for (const QString& line : lines) {
+        width = std::max(width, metrics.horizontalAdvance(line));
+    }
+    const QSizeF size(width, metrics.height() * static_cast<double>(lines.size()));
+    const QRectF box(FreePlace(size, Obstacles()), size);
+
     QPainter painter(&image_);
-    painter.setFont(font());
-    const QRectF area(2, 2, image_.width() - 4, image_.height() - 4);
-    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
-    const QRectF used = painter.boundingRect(area, flags, message);
+    painter.setFont(messageFont);
     // A plain backing keeps the message readable over the grid lines.
-    painter.fillRect(used.adjusted(-2, -1, 2, 1), Background());
+    painter.fillRect(box.adjusted(-1, 0, 1, 0), Background());
     painter.setPen(QColor(255, 0, 0));
-    painter.drawText(area, flags, message);
-    operations_.push_back(
-        {Operation::Kind::Failure, 0, 0, 0, 0, 0, false, QColor(255, 0, 0), QColor(), message});
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        painter.drawText(QPointF(box.left(), box.top() + metrics.height() * static_cast<double>(i) +
+                                                 metrics.ascent()),
+                         lines.at(i));
+    }
+    operations_.push_back({Operation::Kind::Failure, box.left() * kTwips, box.top() * kTwips, 0, 0,
+                           0, false, QColor(255, 0, 0), QColor(), message, box, lines});
+    PlaceNotice();
     update();
+}
+
+QList<QRectF> ChartView::Obstacles() const {
+    QList<QRectF> avoid;
+    for (const Operation& op : operations_) {
+        if (op.kind == Operation::Kind::Text || op.kind == Operation::Kind::Failure) {
+            avoid << op.box;
+        } else if (op.kind == Operation::Kind::Circle && op.filled) {
+            const double r = op.radius / kTwips;
+            avoid << QRectF(op.x / kTwips - r, op.y / kTwips - r, 2 * r, 2 * r);
+        }
+    }
+    return avoid;
+}
+
+QPointF ChartView::FreePlace(QSizeF size, const QList<QRectF>& avoid) const {
+    const double right = image_.width() - kMargin - size.width();
+    const double bottom = image_.height() - kMargin - size.height();
+    // First choices lie outside the horizon circle (below it, then below the "N"), where the
+    // message covers the fewest grid lines; then every row from the top.
+    QList<double> rows = {kHorizonBottom, kBelowNorth};
+    for (double y = kMargin; y <= bottom; y += 2) {
+        rows << y;
+    }
+    for (const double y : rows) {
+        for (const double x : {kMargin, right}) {
+            const QRectF candidate(QPointF(x, std::min(y, bottom)), size);
+            bool free = true;
+            for (const QRectF& r : avoid) {
+                free = free && !candidate.intersects(r);
+            }
+            if (free) {
+                return candidate.topLeft();
+            }
+        }
+    }
+    return QPointF(kMargin, std::min(kHorizonBottom, bottom));
+}
+
+void ChartView::SetNotice(const QString& line) {
+    notice_ = line;
+    PlaceNotice();
+    update();
+}
+
+void ChartView::PlaceNotice() {
+    if (notice_.isEmpty()) {
+        noticeBox_ = QRectF();
+        noticeShown_.clear();
+        return;
+    }
+    const QFontMetricsF metrics(MessageFont());
+    const QString shown =
+        WrapText(
+            notice_, [&metrics](const QString& t) { return metrics.horizontalAdvance(t); },
+            image_.width() - 2 * kMargin, 1)
+            .value(0);
+    const QSizeF size(metrics.horizontalAdvance(shown), metrics.height());
+    noticeBox_ = QRectF(FreePlace(size, Obstacles()), size);
+    noticeShown_ = shown;
 }
 
 QColor ChartView::PixelAtTwips(double x, double y) const {
@@ -134,6 +254,14 @@ QColor ChartView::PixelAtTwips(double x, double y) const {
 void ChartView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.drawImage(event->rect(), image_, event->rect());
+    if (!notice_.isEmpty()) {
+        const QFont messageFont = MessageFont();
+        const QFontMetricsF metrics(messageFont);
+        painter.setFont(messageFont);
+        painter.setPen(QColor(255, 0, 0));
+        painter.drawText(QPointF(noticeBox_.left(), noticeBox_.top() + metrics.ascent()),
+                         noticeShown_);
+    }
     // A thin sunken edge, on screen only, so the chart reads as its own area.
     painter.setPen(palette().color(QPalette::Mid));
     painter.drawLine(0, 0, width() - 1, 0);

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <vector>
 
@@ -32,6 +33,8 @@ public:
         QColor outline;       // circle outline, line or text color
         QColor fill;
         QString text;
+        QRectF box;         // Text and Failure: the area covered, pixels
+        QStringList lines;  // Failure: the message as drawn
     };
 
     explicit ChartView(QWidget* parent = nullptr);
@@ -45,8 +48,19 @@ public:
     void Line(double x1, double y1, double x2, double y2) override;
     void Print(double x, double y, std::string_view text) override;
 
-    // A failed cycle's message, in red across the top of the chart.
+    // A failed cycle's message in red, at most two lines, where it covers no label, time
+    // text or sun marker.
     void ShowFailure(const QString& message);
+
+    // One red line over the chart (the link's silence), kept across clearings until replaced
+    // or removed with an empty text; placed like a failure message, also clear of that.
+    void SetNotice(const QString& line);
+    const QString& Notice() const { return notice_; }
+    const QRectF& NoticeBox() const { return noticeBox_; }
+
+    // How many times the chart has been cleared, so that a caller can tell whether a cycle
+    // got as far as redrawing it.
+    int ClearCount() const { return clearCount_; }
 
     const std::vector<Operation>& Operations() const { return operations_; }
     const QImage& Image() const { return image_; }
@@ -59,12 +73,22 @@ protected:
 private:
     QColor Foreground() const;
     QColor Background() const;
+    QFont FontFor(const QString& text) const;
+    QFont MessageFont() const;
+    // Top-left corner of the first place for a box of `size` that overlaps none of `avoid`.
+    QPointF FreePlace(QSizeF size, const QList<QRectF>& avoid) const;
+    QList<QRectF> Obstacles() const;
+    void PlaceNotice();
 
     QImage image_;
     std::vector<Operation> operations_;
     bool persistent_ = false;
     cycle::FillStyle fillStyle_ = cycle::FillStyle::Transparent;
     QColor fillColor_ = Qt::black;
+    QString notice_;
+    QString noticeShown_;  // as drawn, cut to the chart's width
+    QRectF noticeBox_;
+    int clearCount_ = 0;
 };
 
 }  // namespace heliostat::ui

@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHostInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -16,14 +17,17 @@
 #include <QTimer>
 #include <QUdpSocket>
 #include <cmath>
+#include <cstdio>
 
 #include "astro/errors.h"
 #include "cycle/chart.h"
 #include "cycle/number_text.h"
 #include "link/controller_link.h"
+#include "link/session_log.h"
 #include "link/wire.h"
 #include "ui/chart_view.h"
 #include "ui/observatory_presets.h"
+#include "ui/operator_text.h"
 
 namespace heliostat::ui {
 
@@ -32,6 +36,7 @@ namespace {
 constexpr double kTwipsPerPixel = 15;
 constexpr int kCycleIntervalMs = 750;
 constexpr int kClockIntervalMs = 1000;
+constexpr int kHealthIntervalMs = 250;
 
 int Px(int twips) {
     return static_cast<int>(std::lround(twips / kTwipsPerPixel));
@@ -67,23 +72,23 @@ std::string Utf8(const QLineEdit* edit) {
     return edit->text().toStdString();
 }
 
-// Date, then the time with seconds, both in the user's format. The long time format is used
-// for its seconds; a time-zone part is dropped because the clock is Japan Standard Time
-// whatever zone the system is set to.
 QString ClockText(const cycle::JstDateTime& jst) {
-    const QLocale locale = QLocale::system();
-    // The user's short time format with seconds added after the minutes where it has none
-    // ("H:mm" becomes "H:mm:ss"); the long format would carry a time-zone name, and the time
-    // shown is always Japan's.
-    QString timeFormat = locale.timeFormat(QLocale::ShortFormat);
-    if (!timeFormat.contains(u's')) {
-        const qsizetype minutes = timeFormat.lastIndexOf(QStringLiteral("mm"));
-        timeFormat = minutes < 0 ? QStringLiteral("HH:mm:ss")
-                                 : timeFormat.insert(minutes + 2, QStringLiteral(":ss"));
-    }
-    const QDate date(jst.year, jst.month, jst.day);
-    const QTime time(jst.hour, jst.minute, jst.second);
-    return locale.toString(date, QLocale::ShortFormat) + u' ' + locale.toString(time, timeFormat);
+    return JapaneseClockText(jst);
+}
+
+std::string JstStamp(const cycle::JstDateTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, t.millisecond);
+    return text;
+}
+
+double Seconds(std::chrono::system_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+std::string Latin1(const QString& text) {
+    return text.toLatin1().toStdString();
 }
 
 }  // namespace
@@ -109,13 +114,32 @@ frmMain::frmMain(cycle::UtcClock clock, QWidget* parent)
     connect(ComboObservatory->lineEdit(), &QLineEdit::textEdited, this,
             &frmMain::ComboObservatory_Change);
     connect(qGuiApp, &QGuiApplication::commitDataRequest, this, &frmMain::Form_QueryUnload_Session);
+    healthTimer_ = new QTimer(this);
+    healthTimer_->setInterval(kHealthIntervalMs);
+    connect(healthTimer_, &QTimer::timeout, this, &frmMain::UpdateHealth);
 
     Form_Load();
     tmrTime->start();
     cmdStart->setFocus();
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain() {
+    CancelLookup();
+}
+
+void frmMain::Configure(const WindowOptions& options, std::unique_ptr<link::SessionLog> log) {
+    options_ = options;
+    log_ = std::move(log);
+    setWindowTitle(options_.pointing == cycle::Pointing::Exact
+                       ? QStringLiteral("太陽軌道・反射鏡角度計算［精密］")
+                       : QStringLiteral("太陽軌道・反射鏡角度計算"));
+}
+
+void frmMain::Log(std::string_view event, std::string_view datagram, std::string_view detail) {
+    if (log_) {
+        log_->Write(JstStamp(cycle::ToJst(clock_())), event, datagram, detail);
+    }
+}
 
 void frmMain::BuildControls() {
     // Created first so that it lies beneath the clock labels it frames.
@@ -263,7 +287,7 @@ void frmMain::tmrTime_Timer() {
 }
 
 void frmMain::cmdStart_Click() {
-    const bool starting = !Timer_cal->isActive();
+    const bool starting = !Timer_cal->isActive() && lookupId_ < 0;
     try {
         state_.TargetElevation = cycle::ParseLenient(Utf8(txtTargetElevation));
         state_.TargetAzimuth = cycle::ParseLenient(Utf8(txtTargetAzimuth));
@@ -271,28 +295,104 @@ void frmMain::cmdStart_Click() {
             StopLink();
             return;
         }
-        link_->Start(txtACTLR_IP->text(), Utf8(txtACTLR_Port));
-        Timer_cal->start();
-        cmdStart->setText(QStringLiteral("計算停止"));
+        const quint16 port = link::ControllerLink::PortFromText(Utf8(txtACTLR_Port));
+        const QString host = txtACTLR_IP->text();
+        if (const auto address = link::ControllerLink::LiteralAddress(host)) {
+            StartLink(*address, port);
+            return;
+        }
+        // A name is looked up in the background so that the window stays responsive; a second
+        // press meanwhile cancels the start.
+        link_->Close();
+        lookupHost_ = host;
+        lookupPort_ = port;
+        lookupId_ = QHostInfo::lookupHost(host, this, &frmMain::LookupFinished);
     } catch (const HeliostatError& error) {
         // A stop press stops whatever the target texts hold; a failed start leaves the link
         // stopped.
         StopLink();
-        QMessageBox::warning(this, QStringLiteral("計算開始できません"),
-                             QString::fromUtf8(error.what()));
+        FailStart(QString::fromUtf8(error.what()));
     }
 }
 
+void frmMain::LookupFinished(const QHostInfo& info) {
+    if (info.lookupId() != lookupId_) {
+        return;  // a cancelled lookup
+    }
+    lookupId_ = -1;
+    try {
+        StartLink(link::ControllerLink::AddressFromLookup(info, lookupHost_), lookupPort_);
+    } catch (const HeliostatError& error) {
+        StopLink();
+        FailStart(QString::fromUtf8(error.what()));
+    }
+}
+
+void frmMain::CancelLookup() {
+    if (lookupId_ >= 0) {
+        QHostInfo::abortHostLookup(lookupId_);
+        lookupId_ = -1;
+    }
+}
+
+void frmMain::FailStart(const QString& message) {
+    Log("failure", {}, message.toStdString());
+    QMessageBox::warning(this, QStringLiteral("計算開始できません"), message);
+}
+
+void frmMain::StartLink(const QHostAddress& controller, quint16 port) {
+    link_->Open(controller, port);
+    Timer_cal->start();
+    cmdStart->setText(QStringLiteral("計算停止"));
+    startedAt_ = clock_();
+    lastValidReply_.reset();
+    refusal_.clear();
+    commandedAzimuth_.clear();
+    commandedElevation_.clear();
+    healthTimer_->start();
+    Log("start", {},
+        Latin1(controller.toString()) + ':' + std::to_string(port) + " local " +
+            std::to_string(link_->LocalPort()));
+    UpdateHealth();
+}
+
 void frmMain::StopLink() {
+    CancelLookup();
+    const bool wasRunning = Timer_cal->isActive();
+    if (wasRunning) {
+        SendStow();
+    }
     link_->Close();
     Timer_cal->stop();
     cmdStart->setText(QStringLiteral("計算開始"));
+    healthTimer_->stop();
+    if (wasRunning) {
+        Log("stop");
+    }
+    UpdateHealth();
+}
+
+// The mirror is turned away from the sun before the link closes, when the operator asked for
+// it; a refusal is logged and does not hold up the stop.
+void frmMain::SendStow() {
+    if (!options_.stow || !link_->IsOpen()) {
+        return;
+    }
+    const std::string payload = StowPayload(*options_.stow);
+    try {
+        link_->Send(payload);
+        Log("stow", payload);
+    } catch (const HeliostatError& error) {
+        Log("stow", payload, error.what());
+    }
 }
 
 void frmMain::Timer_cal_Timer() {
+    const int clearsBefore = picView->ClearCount();
     QString failure;
     try {
-        cycle::SOLCAL(state_, *this, clock_());
+        cycle::SOLCAL(state_, *this, clock_(), options_.pointing);
+        ShowStale(false);
         return;
     } catch (const HeliostatError& error) {
         failure = QString::fromUtf8(error.what());
@@ -300,16 +400,115 @@ void frmMain::Timer_cal_Timer() {
         failure = QStringLiteral("計算できません（%1）").arg(QString::fromUtf8(error.what()));
     }
     // The timer keeps running; the next tick tries again with whatever the fields hold then.
+    // The last good cycle's sunset or sunrise must not stand under the failure, and the
+    // computed fields are greyed until a cycle succeeds.
+    if (picView->ClearCount() == clearsBefore) {
+        cycle::DrawChartBackground(*picView);
+    }
     picView->ShowFailure(failure);
+    ShowStale(true);
+    Log("failure", {}, failure.toStdString());
+}
+
+void frmMain::ShowStale(bool stale) {
+    for (QLineEdit* edit :
+         {txtSettingElevation, txtSettingAzimuth, txtMirrorElevation, txtMirrorAzimuth}) {
+        QPalette p = edit->palette();
+        p.setColor(QPalette::Text, stale ? QColor(128, 128, 128) : palette().color(QPalette::Text));
+        edit->setPalette(p);
+        edit->setToolTip(stale ? QStringLiteral("前回の計算の値です（最新の計算は失敗しました）")
+                               : QString());
+    }
 }
 
 void frmMain::Winsock1_DataArrival() {
-    for (const link::ReplyFields& reply : link_->TakeReplies()) {
+    const auto now = clock_();
+    for (const link::ControllerLink::Arrival& arrival : link_->TakeArrivals()) {
+        Log("reply", std::string_view(arrival.payload.constData(),
+                                      static_cast<std::size_t>(arrival.payload.size())));
+        if (!arrival.fields) {
+            continue;  // empty, or the splitter overflowed: dropped as before
+        }
+        const link::ReplyFields& reply = *arrival.fields;
+        if (!link::IsValidReplyField(reply.azimuth) || !link::IsValidReplyField(reply.elevation)) {
+            ++invalidReplies_;
+            Log("invalid-reply",
+                std::string_view(arrival.payload.constData(),
+                                 static_cast<std::size_t>(arrival.payload.size())),
+                "方位角か仰角が数値ではありません");
+            continue;
+        }
         txtAntennaElevation->setText(QString::fromLatin1(
             reply.elevation.data(), static_cast<qsizetype>(reply.elevation.size())));
         txtAntennaAzimuth->setText(QString::fromLatin1(
             reply.azimuth.data(), static_cast<qsizetype>(reply.azimuth.size())));
+        lastValidReply_ = now;
+        refusal_.clear();
     }
+    if (const auto icmp = link_->TakeSocketError()) {
+        refusal_ = icmp->toStdString();
+    }
+    if (Timer_cal->isActive()) {
+        UpdateHealth();
+    }
+}
+
+void frmMain::UpdateHealth() {
+    const bool running = Timer_cal->isActive();
+    if (running) {
+        if (const auto icmp = link_->TakeSocketError()) {
+            refusal_ = icmp->toStdString();
+        }
+    }
+    const auto now = clock_();
+    link::HealthInput input;
+    input.running = running;
+    input.secondsSinceStart = startedAt_ ? Seconds(now - *startedAt_) : 0;
+    if (lastValidReply_) {
+        input.secondsSinceReply = Seconds(now - *lastValidReply_);
+    }
+    input.timeoutSeconds = options_.replyTimeoutSeconds;
+    input.refusal = refusal_;
+    input.commandedAzimuth = commandedAzimuth_;
+    input.commandedElevation = commandedElevation_;
+    input.reportedAzimuth = Utf8(txtAntennaAzimuth);
+    input.reportedElevation = Utf8(txtAntennaElevation);
+    const link::LinkHealth health = link::ClassifyHealth(input);
+
+    if (running && health != health_) {
+        if (health == link::LinkHealth::Silent) {
+            Log("silent", {}, link::SilenceLine(input));
+        } else if (health_ == link::LinkHealth::Silent) {
+            Log("recovered", {}, link::HealthDescription(health, input));
+        }
+    }
+    health_ = health;
+
+    QColor tint;  // invalid: the normal background
+    switch (health) {
+        case link::LinkHealth::Silent:
+            tint = QColor(255, 150, 150);
+            break;
+        case link::LinkHealth::Moving:
+        case link::LinkHealth::Waiting:
+            tint = QColor(255, 235, 110);
+            break;
+        case link::LinkHealth::OnTarget:
+            tint = QColor(150, 230, 150);
+            break;
+        case link::LinkHealth::Stopped:
+            break;
+    }
+    const QString tip = QString::fromStdString(link::HealthDescription(health, input));
+    for (QLineEdit* edit : {txtAntennaElevation, txtAntennaAzimuth}) {
+        QPalette p = edit->palette();
+        p.setColor(QPalette::Base, tint.isValid() ? tint : palette().color(QPalette::Base));
+        edit->setPalette(p);
+        edit->setToolTip(tip);
+    }
+    picView->SetNotice(health == link::LinkHealth::Silent
+                           ? QString::fromStdString(link::SilenceLine(input))
+                           : QString());
 }
 
 void frmMain::cmdClose_Click() {
@@ -328,9 +527,16 @@ void frmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    // Nothing is sent after the operator has confirmed; the socket simply ends with the window.
+    // Without --stow nothing is sent after the operator has confirmed; the socket simply ends
+    // with the window.
+    CancelLookup();
+    if (Timer_cal->isActive()) {
+        SendStow();
+    }
     Timer_cal->stop();
     tmrTime->stop();
+    healthTimer_->stop();
+    Log("exit");
     event->accept();
 }
 
@@ -376,7 +582,25 @@ cycle::ChartSurface& frmMain::Chart() {
 }
 
 void frmMain::SendMirrorCommand() {
-    link_->Send(link::CommandPayload(Utf8(txtMirrorAzimuth), Utf8(txtMirrorElevation)));
+    if (!link_->IsOpen()) {
+        link_->Send({});  // throws: the cycle fails as a send without a link
+    }
+    const std::string azimuth = Utf8(txtMirrorAzimuth);
+    const std::string elevation = Utf8(txtMirrorElevation);
+    const std::string payload = link::CommandPayload(azimuth, elevation);
+    try {
+        link_->Send(payload);
+    } catch (const HeliostatError& error) {
+        // A refused send is the link's trouble, not the calculation's: it is shown like
+        // silence, with its reason, until a valid reply arrives.
+        refusal_ = error.what();
+        Log("failure", payload, refusal_);
+        UpdateHealth();
+        return;
+    }
+    commandedAzimuth_ = azimuth;
+    commandedElevation_ = elevation;
+    Log("command", payload);
 }
 
 }  // namespace heliostat::ui

@@ -1,14 +1,21 @@
 #pragma once
 
 #include <QWidget>
+#include <chrono>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "cycle/jst_clock.h"
 #include "cycle/solcal.h"
 #include "cycle/window_state.h"
+#include "link/link_health.h"
+#include "ui/window_options.h"
 
 class QComboBox;
+class QHostAddress;
+class QHostInfo;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -20,7 +27,8 @@ class QUdpSocket;
 
 namespace heliostat::link {
 class ControllerLink;
-}
+class SessionLog;
+}  // namespace heliostat::link
 
 namespace heliostat::ui {
 
@@ -37,6 +45,14 @@ public:
     ~frmMain() override;
 
     const cycle::WindowState& State() const { return state_; }
+
+    // The command line's choices and the session record (may be null); call before the
+    // first start.
+    void Configure(const WindowOptions& options, std::unique_ptr<link::SessionLog> log);
+
+    // What the 現在 fields show about the link, and the replies dropped as invalid.
+    link::LinkHealth Health() const { return health_; }
+    int InvalidReplies() const { return invalidReplies_; }
 
     // CycleHost
     std::string ReadText(cycle::Field field) override;
@@ -62,6 +78,14 @@ private:
     void FillObservatoryList();
     void ApplyObservatoryText();
     void StopLink();
+    void StartLink(const QHostAddress& controller, quint16 port);
+    void LookupFinished(const QHostInfo& info);
+    void FailStart(const QString& message);
+    void CancelLookup();
+    void SendStow();
+    void Log(std::string_view event, std::string_view datagram = {}, std::string_view detail = {});
+    void UpdateHealth();
+    void ShowStale(bool stale);
     bool ConfirmQuit();
     void Form_QueryUnload_Session(QSessionManager& manager);
     QLineEdit* FieldEdit(cycle::Field field) const;
@@ -69,6 +93,18 @@ private:
     cycle::UtcClock clock_;
     cycle::WindowState state_;
     link::ControllerLink* link_ = nullptr;
+
+    WindowOptions options_;
+    std::unique_ptr<link::SessionLog> log_;
+    QTimer* healthTimer_ = nullptr;  // refreshes the link's colours while running
+    int lookupId_ = -1;              // a host-name lookup in progress
+    QString lookupHost_;
+    quint16 lookupPort_ = 0;
+    std::optional<std::chrono::system_clock::time_point> startedAt_, lastValidReply_;
+    std::string commandedAzimuth_, commandedElevation_;
+    std::string refusal_;
+    link::LinkHealth health_ = link::LinkHealth::Stopped;
+    int invalidReplies_ = 0;
 
 public:
     // The controls, in the inventory's order.

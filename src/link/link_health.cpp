@@ -1,0 +1,84 @@
+#include "link/link_health.h"
+
+#include <cmath>
+
+#include "cycle/number_text.h"
+
+namespace heliostat::link {
+
+namespace {
+
+std::string WholeSeconds(double seconds) {
+    return std::to_string(static_cast<long long>(std::floor(std::max(0.0, seconds))));
+}
+
+}  // namespace
+
+bool AnglesAgree(std::string_view commandedAzimuth, std::string_view commandedElevation,
+                 std::string_view reportedAzimuth, std::string_view reportedElevation,
+                 double tolerance) {
+    const auto ca = cycle::ParseStrict(commandedAzimuth);
+    const auto ce = cycle::ParseStrict(commandedElevation);
+    const auto ra = cycle::ParseStrict(reportedAzimuth);
+    const auto re = cycle::ParseStrict(reportedElevation);
+    if (!ca || !ce || !ra || !re) {
+        return false;
+    }
+    double azimuthGap = std::fmod(std::fabs(*ca - *ra), 360.0);
+    azimuthGap = std::min(azimuthGap, 360.0 - azimuthGap);
+    // A hair of slack so that a gap of exactly the tolerance between two-decimal texts counts.
+    constexpr double kSlack = 1e-9;
+    return azimuthGap <= tolerance + kSlack && std::fabs(*ce - *re) <= tolerance + kSlack;
+}
+
+LinkHealth ClassifyHealth(const HealthInput& input) {
+    if (!input.running) {
+        return LinkHealth::Stopped;
+    }
+    if (!input.refusal.empty()) {
+        return LinkHealth::Silent;
+    }
+    if (!input.secondsSinceReply) {
+        return input.secondsSinceStart > input.timeoutSeconds ? LinkHealth::Silent
+                                                              : LinkHealth::Waiting;
+    }
+    if (*input.secondsSinceReply > input.timeoutSeconds) {
+        return LinkHealth::Silent;
+    }
+    return AnglesAgree(input.commandedAzimuth, input.commandedElevation, input.reportedAzimuth,
+                       input.reportedElevation)
+               ? LinkHealth::OnTarget
+               : LinkHealth::Moving;
+}
+
+std::string SilenceLine(const HealthInput& input) {
+    if (!input.refusal.empty()) {
+        return input.refusal;
+    }
+    const double age = input.secondsSinceReply ? *input.secondsSinceReply : input.secondsSinceStart;
+    return "コントローラから応答なし（" + WholeSeconds(age) + "秒）";
+}
+
+std::string HealthDescription(LinkHealth health, const HealthInput& input) {
+    const std::string age = input.secondsSinceReply
+                                ? "最後の応答は" + WholeSeconds(*input.secondsSinceReply) + "秒前"
+                                : std::string("応答はまだありません");
+    switch (health) {
+        case LinkHealth::Stopped:
+            return "停止中";
+        case LinkHealth::Waiting:
+            return "アンテナコントローラの応答を待っています（" + age + "）";
+        case LinkHealth::Silent:
+            if (!input.refusal.empty()) {
+                return input.refusal + "（" + age + "）";
+            }
+            return "アンテナコントローラから応答がありません（" + age + "）";
+        case LinkHealth::Moving:
+            return "移動中：設定角度との差が0.1°を超えています（" + age + "）";
+        case LinkHealth::OnTarget:
+            return "追尾中：設定角度との差は0.1°以内です（" + age + "）";
+    }
+    return {};
+}
+
+}  // namespace heliostat::link
