@@ -245,8 +245,10 @@ double TtMinusUtcSeconds(UtcTime utc) {
 }
 
 double Refraction(double airlessElevation, const Atmosphere& air) {
-    // Below this the upper limb has set; SPA applies no refraction there either.
-    if (airlessElevation < kPreciseRiseSetElevation) {
+    // Below this the upper limb has set; SPA applies no refraction there either. The margin
+    // (a quarter of a second of the sun's motion) keeps the sun at a computed rising or setting,
+    // found to a tenth of a second, on the refracted side.
+    if (airlessElevation < kPreciseRiseSetElevation - 1e-3) {
         return 0;
     }
     const double e = airlessElevation;

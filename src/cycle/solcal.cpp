@@ -1,7 +1,9 @@
 #include "cycle/solcal.h"
 
+#include "astro/bisector.h"
 #include "astro/errors.h"
 #include "astro/mirror.h"
+#include "astro/precise_sun.h"
 #include "astro/riseset.h"
 #include "astro/solar.h"
 #include "cycle/jst_clock.h"
@@ -63,6 +65,113 @@ void RunCalrise(WindowState& state, CycleHost& host, int dayOfYear) {
     state.SunriseMinute = r.SunriseMinute;
 }
 
+// The exact mode's mirror: on the bisector of the sun and target directions.
+void PointMirrorExact(WindowState& state, CycleHost& host, double sunElevation, double sunAzimuth) {
+    const astro::SkyDirection mirror = astro::ExactBisector(
+        {sunElevation, sunAzimuth}, {state.TargetElevation, state.TargetAzimuth});
+    state.MirrorElevation = mirror.elevation;
+    state.MirrorAzimuth = mirror.azimuth;
+    host.WriteText(Field::MirrorElevation, FormatPattern(state.MirrorElevation, kElevationPattern));
+    host.WriteText(Field::MirrorAzimuth, FormatPattern(state.MirrorAzimuth, kAzimuthPattern));
+}
+
+// The first event after `now`: the one of the cycle's date, else the next date's.
+std::optional<astro::UtcTime> NextEvent(std::optional<astro::UtcTime> astro::SunEvents::*which,
+                                        const JstDateTime& date, const astro::Site& site,
+                                        astro::UtcTime now) {
+    const astro::SunEvents today = astro::SunEventsOnJstDate(date.year, date.month, date.day, site);
+    if ((today.*which) && *(today.*which) > now) {
+        return today.*which;
+    }
+    const std::chrono::year_month_day next{
+        std::chrono::sys_days(std::chrono::year(date.year) / static_cast<unsigned>(date.month) /
+                              static_cast<unsigned>(date.day)) +
+        std::chrono::days(1)};
+    const astro::SunEvents tomorrow = astro::SunEventsOnJstDate(
+        static_cast<int>(next.year()), static_cast<int>(static_cast<unsigned>(next.month())),
+        static_cast<int>(static_cast<unsigned>(next.day())), site);
+    return tomorrow.*which;
+}
+
+// The exact mode: the same cycle, fields, chart and command, with the sun's apparent place from
+// the precise ephemeris, the mirror on the exact bisector, and sunset and sunrise of the upper
+// limb. It is day while the upper limb stands above the horizon, so the switch to night comes
+// at the announced sunset, not a few minutes before it.
+CycleReport ExactCycle(WindowState& state, CycleHost& host, UtcMillis utcNow) {
+    const JstDateTime now = ToJst(utcNow);
+    if (now.year < 1900 || now.year > 2100) {
+        throw HeliostatError("精密モードで計算できるのは1900年から2100年までです", "SOLCAL");
+    }
+    const astro::UtcTime utc = utcNow;
+
+    state.Year = now.year;
+    state.Month = now.month;
+    if (now.month < 3) {
+        state.Year = state.Year - 1;
+        state.Month = state.Month + 12;
+    }
+    state.Day = now.day;
+    state.Hour = now.hour;
+    state.Latitude = ReadCoordinate(host, Field::ObserverLatitude, "観測点緯度");
+    state.Longitude = ReadCoordinate(host, Field::ObserverLongtitude, "観測点経度");
+    state.UniversalHours = (state.Hour - 9) + now.minute / 60.0 + now.second / 3600.0;
+    state.LocalMeanHours = state.Longitude / 15 + state.UniversalHours;
+    state.LatitudeRad = state.Latitude * astro::kTwoPi / 360;
+    const astro::Site site{state.Latitude, state.Longitude, 0};
+
+    const astro::PreciseSunPosition sun = astro::PreciseSun(utc, site);
+    ShowSun(host, sun.elevation, sun.azimuth, kSunElevationPattern);
+    PointMirrorExact(state, host, sun.elevation, sun.azimuth);
+
+    ChartSurface& chart = host.Chart();
+    DrawChartBackground(chart);
+
+    CycleReport report;
+    report.sunElevation = sun.elevation;
+    report.sunAzimuth = sun.azimuth;
+    if (sun.airlessElevation > astro::kPreciseRiseSetElevation) {
+        report.branch = Branch::Day;
+        if (state.SunMarkerPhase != 1) {
+            state.SunMarkerPhase = 1;
+        } else {
+            DRAWSUN(chart, sun.elevation, sun.azimuth);
+            report.marker = SunMarkerCentre(sun.elevation, sun.azimuth);
+            state.SunMarkerPhase = 0;
+        }
+        const auto set = NextEvent(&astro::SunEvents::set, now, site, utc);
+        if (!set) {
+            throw HeliostatError("日の入りが見つかりません（太陽が沈まない日です）", "SOLCAL");
+        }
+        const astro::ClockTime at = astro::JstClockTime(*set);
+        state.SunsetHour = at.hour;
+        state.SunsetMinute = at.minute;
+        PRINTSET(chart, state.SunsetHour, state.SunsetMinute);
+        report.chartTime = TimeText(state.SunsetHour, state.SunsetMinute);
+    } else {
+        report.branch = Branch::Night;
+        const auto rise = NextEvent(&astro::SunEvents::rise, now, site, utc);
+        if (!rise) {
+            throw HeliostatError("日の出が見つかりません（太陽が昇らない日です）", "SOLCAL");
+        }
+        const astro::ClockTime at = astro::JstClockTime(*rise);
+        state.SunriseHour = at.hour;
+        state.SunriseMinute = at.minute;
+        PRINTRISE(chart, state.SunriseHour, state.SunriseMinute);
+        report.chartTime = TimeText(state.SunriseHour, state.SunriseMinute);
+
+        // The mirror waits where the sun will rise: its place at the announced sunrise.
+        state.UniversalHours = (state.SunriseHour - 9) + state.SunriseMinute / 60;
+        const astro::PreciseSunPosition risen = astro::PreciseSun(*rise, site);
+        ShowSun(host, risen.elevation, risen.azimuth, kElevationPattern);
+        PointMirrorExact(state, host, risen.elevation, risen.azimuth);
+        report.sunElevation = risen.elevation;
+        report.sunAzimuth = risen.azimuth;
+    }
+
+    host.SendMirrorCommand();
+    return report;
+}
+
 }  // namespace
 
 CycleReport SOLCAL(WindowState& state, CycleHost& host,
@@ -73,7 +182,7 @@ CycleReport SOLCAL(WindowState& state, CycleHost& host,
 
 CycleReport SOLCAL(WindowState& state, CycleHost& host, UtcMillis utcNow, Pointing pointing) {
     if (pointing == Pointing::Exact) {
-        throw HeliostatError("精密モードはまだ使えません", "SOLCAL");
+        return ExactCycle(state, host, utcNow);
     }
 
     // One reading of the clock: every component below comes from it, so a cycle at
