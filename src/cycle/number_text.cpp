@@ -241,9 +241,57 @@ std::string OctalToHex(std::string_view digits) {
 
 }  // namespace
 
+namespace {
+
+// FormatPattern for two decimals when |value| × 100 lies clearly away from a rounding boundary
+// (…5 in the third decimal): the shortest text differs from the value by less than half a unit
+// in the last place, far less than the margin, so rounding the value itself gives the same
+// digits. This spares the digit string for nearly every value the cycle formats.
+std::optional<std::string> FormatHundredths(double value, const Layout& layout) {
+    const double magnitude = std::fabs(value);
+    if (layout.decimals != 2 || !(magnitude < 1e9)) {
+        return std::nullopt;
+    }
+    const double scaled = magnitude * 100;
+    const double whole = std::floor(scaled);
+    const double rest = scaled - whole;
+    if (!(std::fabs(rest - 0.5) > 1e-4)) {
+        return std::nullopt;
+    }
+    const auto hundredths = static_cast<std::uint64_t>(whole) + (rest > 0.5 ? 1 : 0);
+    std::uint64_t integer = hundredths / 100;
+    const auto fraction = static_cast<unsigned>(hundredths % 100);
+
+    std::array<char, 24> digits;
+    std::size_t count = 0;
+    for (; integer > 0; integer /= 10) {
+        digits[digits.size() - ++count] = static_cast<char>('0' + integer % 10);
+    }
+    std::string out;
+    if (value < 0 && hundredths != 0) {
+        out += '-';
+    }
+    out += layout.prefix;
+    if (count < layout.minInteger) {
+        out.append(layout.minInteger - count, '0');
+    }
+    out.append(digits.data() + digits.size() - count, count);
+    if (layout.point) {
+        out += '.';
+        out += static_cast<char>('0' + fraction / 10);
+        out += static_cast<char>('0' + fraction % 10);
+    }
+    return out;
+}
+
+}  // namespace
+
 std::string FormatPattern(double value, std::string_view pattern) {
     RequireFinite(value, "FormatPattern");
     const Layout layout = ParsePattern(pattern);
+    if (const auto quick = FormatHundredths(value, layout)) {
+        return *quick;
+    }
 
     // Rounding works on the shortest decimal text, so 2.675 rounds up as written. The digits
     // are worked on in place in one fixed buffer: the table tool formats millions of values.
