@@ -247,16 +247,18 @@ namespace {
 // (…5 in the third decimal): the shortest text differs from the value by less than half a unit
 // in the last place, far less than the margin, so rounding the value itself gives the same
 // digits. This spares the digit string for nearly every value the cycle formats.
-std::optional<std::string> FormatHundredths(double value, const Layout& layout) {
+// Writes the text to `out` and returns its end, or nullptr when the value needs the full rule.
+char* FormatHundredths(double value, const Layout& layout, char* out) {
     const double magnitude = std::fabs(value);
-    if (layout.decimals != 2 || !(magnitude < 1e9)) {
-        return std::nullopt;
+    if (layout.decimals != 2 || !(magnitude < 1e9) || layout.minInteger > 12 ||
+        layout.prefix.size() > 8) {
+        return nullptr;
     }
     const double scaled = magnitude * 100;
     const double whole = std::floor(scaled);
     const double rest = scaled - whole;
     if (!(std::fabs(rest - 0.5) > 1e-4)) {
-        return std::nullopt;
+        return nullptr;
     }
     const auto hundredths = static_cast<std::uint64_t>(whole) + (rest > 0.5 ? 1 : 0);
     std::uint64_t integer = hundredths / 100;
@@ -267,21 +269,21 @@ std::optional<std::string> FormatHundredths(double value, const Layout& layout) 
     for (; integer > 0; integer /= 10) {
         digits[digits.size() - ++count] = static_cast<char>('0' + integer % 10);
     }
-    std::string out;
+    char* p = out;
     if (value < 0 && hundredths != 0) {
-        out += '-';
+        *p++ = '-';
     }
-    out += layout.prefix;
-    if (count < layout.minInteger) {
-        out.append(layout.minInteger - count, '0');
+    p = std::copy(layout.prefix.begin(), layout.prefix.end(), p);
+    for (std::size_t i = count; i < layout.minInteger; ++i) {
+        *p++ = '0';
     }
-    out.append(digits.data() + digits.size() - count, count);
+    p = std::copy(digits.end() - static_cast<std::ptrdiff_t>(count), digits.end(), p);
     if (layout.point) {
-        out += '.';
-        out += static_cast<char>('0' + fraction / 10);
-        out += static_cast<char>('0' + fraction % 10);
+        *p++ = '.';
+        *p++ = static_cast<char>('0' + fraction / 10);
+        *p++ = static_cast<char>('0' + fraction % 10);
     }
-    return out;
+    return p;
 }
 
 }  // namespace
@@ -289,8 +291,9 @@ std::optional<std::string> FormatHundredths(double value, const Layout& layout) 
 std::string FormatPattern(double value, std::string_view pattern) {
     RequireFinite(value, "FormatPattern");
     const Layout layout = ParsePattern(pattern);
-    if (const auto quick = FormatHundredths(value, layout)) {
-        return *quick;
+    std::array<char, 64> quick;
+    if (const char* end = FormatHundredths(value, layout, quick.data())) {
+        return std::string(static_cast<const char*>(quick.data()), end);
     }
 
     // Rounding works on the shortest decimal text, so 2.675 rounds up as written. The digits
