@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the window and the antenna controller, starts the controller in the background
-# (127.0.0.1:10006 by default) and runs the window in the foreground. The controller is stopped
-# when the window exits. Extra arguments go to the window.
+# Builds the window, the antenna controller and the table tool, starts the controller in the
+# background (127.0.0.1:10006 by default) and runs the window in the foreground. The controller
+# is stopped when the window exits. Extra arguments go to the window (e.g. --log session.csv
+# --stow 180,0).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -9,7 +10,7 @@ scripts/install-deps.sh
 # BUILD_DIR chooses another build directory (default build/).
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target heliostat antenna-controller
+cmake --build "$build" -j "$(nproc)" --target heliostat antenna-controller heliostat-table
 
 controller=$build/tools/antenna_controller/antenna-controller
 controller_pid=

@@ -12,15 +12,25 @@ std::string WholeSeconds(double seconds) {
     return std::to_string(static_cast<long long>(std::floor(std::max(0.0, seconds))));
 }
 
+// A valid reply field may carry line breaks around its number (the controller's terminator).
+std::optional<double> Angle(std::string_view text) {
+    const std::size_t begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::size_t end = text.find_last_not_of(" \t\r\n");
+    return cycle::ParseStrict(text.substr(begin, end - begin + 1));
+}
+
 }  // namespace
 
 bool AnglesAgree(std::string_view commandedAzimuth, std::string_view commandedElevation,
                  std::string_view reportedAzimuth, std::string_view reportedElevation,
                  double tolerance) {
-    const auto ca = cycle::ParseStrict(commandedAzimuth);
-    const auto ce = cycle::ParseStrict(commandedElevation);
-    const auto ra = cycle::ParseStrict(reportedAzimuth);
-    const auto re = cycle::ParseStrict(reportedElevation);
+    const auto ca = Angle(commandedAzimuth);
+    const auto ce = Angle(commandedElevation);
+    const auto ra = Angle(reportedAzimuth);
+    const auto re = Angle(reportedElevation);
     if (!ca || !ce || !ra || !re) {
         return false;
     }

@@ -113,6 +113,12 @@ QStringList WrapText(const QString& text, const std::function<double(const QStri
             while (cut > start && width(text.mid(start, cut - start) + ellipsis) > maxWidth) {
                 --cut;
             }
+            for (qsizetype i = cut; i > start; --i) {
+                if (WordBreak(text.at(i - 1), text.at(i))) {
+                    cut = i;
+                    break;
+                }
+            }
             lines << text.mid(start, cut - start).trimmed() + ellipsis;
             break;
         }

@@ -26,7 +26,39 @@ private slots:
     void parseCommand_data();
     void parseCommand();
     void parseCommandSurvivesGarbage();
+    void validReplyField_data();
+    void validReplyField();
 };
+
+void TestWire::validReplyField_data() {
+    QTest::addColumn<std::string>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("controller's azimuth") << std::string("180.02") << true;
+    QTest::newRow("leading point, sign") << std::string("-.25") << true;
+    QTest::newRow("blanks and line break around") << std::string(" 45.66\r\n") << true;
+    QTest::newRow("exponent") << std::string("1.5e+01") << true;
+    QTest::newRow("empty clears the box") << std::string() << true;
+    QTest::newRow("only blanks") << std::string(" \n") << true;
+    QTest::newRow("32 characters") << std::string(32, '1') << true;
+    QTest::newRow("33 characters") << std::string(33, '1') << false;
+    QTest::newRow("nan") << std::string("nan") << false;
+    QTest::newRow("minus Infinity") << std::string("-Infinity") << false;
+    QTest::newRow("inf") << std::string("inf") << false;
+    QTest::newRow("overflowing exponent") << std::string("1e400") << false;
+    QTest::newRow("letters after") << std::string("12abc") << false;
+    QTest::newRow("blank inside") << std::string("1 2") << false;
+    QTest::newRow("control character") << std::string("12\x01") << false;
+    QTest::newRow("lone point") << std::string(".") << false;
+    QTest::newRow("two points") << std::string("1.2.3") << false;
+    QTest::newRow("hex") << std::string("0x10") << false;
+    QTest::newRow("quote") << std::string("1\"2") << false;
+}
+
+void TestWire::validReplyField() {
+    QFETCH(std::string, text);
+    QFETCH(bool, valid);
+    QCOMPARE(IsValidReplyField(text), valid);
+}
 
 void TestWire::payloads_data() {
     QTest::addColumn<double>("azimuth");

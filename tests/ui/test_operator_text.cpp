@@ -1,0 +1,153 @@
+// The window's plain helpers: stow text, clock text, message wrapping and the command line.
+#include <QtTest>
+
+#include "ui/operator_text.h"
+#include "ui/window_options.h"
+
+using namespace heliostat::ui;
+
+class TestOperatorText : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QCoreApplication::setApplicationName(QStringLiteral("heliostat"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("9.8.7"));
+    }
+
+    void stow_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("payload");  // empty: rejected
+        QTest::newRow("south, horizon") << "180,0"
+                                        << "0,180.00,.00";
+        QTest::newRow("edges") << "360,-90"
+                               << "0,360.00,-90.00";
+        QTest::newRow("blanks and decimals") << " 7.25 , 0.5 "
+                                             << "0,007.25,.50";
+        QTest::newRow("azimuth below 0") << "-1,0"
+                                         << "";
+        QTest::newRow("azimuth above 360") << "360.5,0"
+                                           << "";
+        QTest::newRow("elevation above 90") << "0,91"
+                                            << "";
+        QTest::newRow("nan") << "nan,0"
+                             << "";
+        QTest::newRow("infinite") << "1e999,0"
+                                  << "";
+        QTest::newRow("one number") << "180"
+                                    << "";
+        QTest::newRow("three numbers") << "1,2,3"
+                                       << "";
+    }
+
+    void stow() {
+        QFETCH(QString, text);
+        QFETCH(QString, payload);
+        const auto stow = ParseStow(text.toStdString());
+        QCOMPARE(stow.has_value(), !payload.isEmpty());
+        if (stow) {
+            QCOMPARE(QString::fromStdString(StowPayload(*stow)), payload);
+        }
+    }
+
+    void clock_data() {
+        QTest::addColumn<int>("hour");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("small hours") << 1 << "2026/12/08 1:36:02";
+        QTest::newRow("evening") << 23 << "2026/12/08 23:36:02";
+    }
+
+    void clock() {
+        QFETCH(int, hour);
+        QFETCH(QString, text);
+        heliostat::cycle::JstDateTime t;
+        t.year = 2026;
+        t.month = 12;
+        t.day = 8;
+        t.hour = hour;
+        t.minute = 36;
+        t.second = 2;
+        QCOMPARE(JapaneseClockText(t), text);
+    }
+
+    // Every character one unit wide, so the breaks are the rule's and not a font's.
+    void wrap_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("fits") << "沈んでます" << 8 << QStringList{"沈んでます"};
+        QTest::newRow("katakana word kept whole")
+            << "アンテナコントローラへ送信できません" << 12
+            << QStringList{"アンテナコントローラへ", "送信できません"};
+        QTest::newRow("particle stays before the break")
+            << "観測点緯度「abc」が数値ではありません" << 12
+            << QStringList{"観測点緯度「abc」が", "数値ではありません"};
+        QTest::newRow("before opening bracket") << "計算できません（精密モード）" << 9
+                                                << QStringList{"計算できません", "（精密モード）"};
+        QTest::newRow("okurigana stays with its kanji")
+            << "見つかりません見つかりません" << 9
+            << QStringList{"見つかりません", "見つかりません"};
+        QTest::newRow("no break place: between characters")
+            << "あいうえおかきくけこさしすせそ" << 6 << QStringList{"あいうえおか", "きくけこさ…"};
+        QTest::newRow("third line cut") << "ポートに届きません（port unreachable）" << 8
+                                        << QStringList{"ポートに", "届きません…"};
+    }
+
+    void wrap() {
+        QFETCH(QString, text);
+        QFETCH(int, width);
+        QFETCH(QStringList, lines);
+        const auto units = [](const QString& t) { return static_cast<double>(t.size()); };
+        QCOMPARE(WrapText(text, units, width, 2), lines);
+    }
+
+    void options_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<OptionsOutcome>("outcome");
+        QTest::addColumn<QString>("summary");  // log|stow payload|timeout|pointing
+        QTest::newRow("none") << QStringList{} << OptionsOutcome::Run << "||3|mean";
+        QTest::newRow("all") << QStringList{"--log",           "s.csv", "--stow",     "180,0",
+                                            "--reply-timeout", "1.5",   "--pointing", "exact"}
+                             << OptionsOutcome::Run << "s.csv|0,180.00,.00|1.5|exact";
+        QTest::newRow("help") << QStringList{"-h"} << OptionsOutcome::Help << "";
+        QTest::newRow("version") << QStringList{"--version"} << OptionsOutcome::Version
+                                 << "heliostat 9.8.7\n";
+        QTest::newRow("unknown option")
+            << QStringList{"--verbose"} << OptionsOutcome::UsageError << "";
+        QTest::newRow("stray argument") << QStringList{"x"} << OptionsOutcome::UsageError << "";
+        QTest::newRow("stow out of range")
+            << QStringList{"--stow", "180,95"} << OptionsOutcome::UsageError << "";
+        QTest::newRow("timeout zero")
+            << QStringList{"--reply-timeout", "0"} << OptionsOutcome::UsageError << "";
+        QTest::newRow("timeout not a number")
+            << QStringList{"--reply-timeout", "3s"} << OptionsOutcome::UsageError << "";
+        QTest::newRow("pointing unknown")
+            << QStringList{"--pointing", "EXACT"} << OptionsOutcome::UsageError << "";
+        QTest::newRow("log without file")
+            << QStringList{"--log"} << OptionsOutcome::UsageError << "";
+    }
+
+    void options() {
+        QFETCH(QStringList, args);
+        QFETCH(OptionsOutcome, outcome);
+        QFETCH(QString, summary);
+        const ParsedOptions parsed = ParseWindowOptions(QStringList{"heliostat"} + args);
+        QCOMPARE(parsed.outcome, outcome);
+        if (outcome == OptionsOutcome::UsageError) {
+            QVERIFY(!parsed.text.isEmpty());
+        } else if (outcome == OptionsOutcome::Version) {
+            QCOMPARE(parsed.text, summary);
+        } else if (outcome == OptionsOutcome::Run) {
+            const WindowOptions& o = parsed.options;
+            const QString got =
+                o.logPath + u'|' +
+                (o.stow ? QString::fromStdString(StowPayload(*o.stow)) : QString()) + u'|' +
+                QString::number(o.replyTimeoutSeconds) + u'|' +
+                (o.pointing == heliostat::cycle::Pointing::Exact ? "exact" : "mean");
+            QCOMPARE(got, summary);
+        }
+    }
+};
+
+QTEST_MAIN(TestOperatorText)
+#include "test_operator_text.moc"
