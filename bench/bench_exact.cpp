@@ -1,0 +1,94 @@
+// The exact pointing mode: the precise sun per call, sunrise and sunset per date, and whole
+// exact cycles as the window (every 0.75 s) and the table (every minute) run them.
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+
+#include "astro/bisector.h"
+#include "astro/precise_sun.h"
+#include "cycle/jst_clock.h"
+#include "cycle/solcal.h"
+
+namespace {
+
+using namespace heliostat;
+using namespace std::chrono;
+
+const astro::Site kTokyo{35.6581, 139.7414, 0};
+
+astro::UtcTime Start() {
+    return cycle::FromJst({2026, 1, 1, 0, 0, 0, 0});
+}
+
+// Successive minutes of a year: the per-day ephemeris is built once a day, as in the table.
+void BM_PreciseSun(benchmark::State& bench) {
+    auto t = Start();
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(astro::PreciseSun(t, kTokyo));
+        t += minutes(1);
+    }
+}
+BENCHMARK(BM_PreciseSun);
+
+// A new day every call: what building one day's ephemeris costs.
+void BM_PreciseSunNewDay(benchmark::State& bench) {
+    auto t = Start();
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(astro::PreciseSun(t, kTokyo));
+        t += days(1);
+    }
+}
+BENCHMARK(BM_PreciseSunNewDay)->Unit(benchmark::kMicrosecond);
+
+// Sunrise and sunset of one date, each date new (nothing remembered), ephemeris included.
+void BM_SunEventsPerDate(benchmark::State& bench) {
+    auto day = sys_days(year(2026) / 1 / 1);
+    for (auto _ : bench) {
+        const year_month_day d{day};
+        benchmark::DoNotOptimize(astro::SunEventsOnJstDate(
+            static_cast<int>(d.year()), static_cast<int>(unsigned(d.month())),
+            static_cast<int>(unsigned(d.day())), kTokyo));
+        day += days(1);
+    }
+}
+BENCHMARK(BM_SunEventsPerDate)->Unit(benchmark::kMicrosecond);
+
+void BM_BeamError(benchmark::State& bench) {
+    double az = 100;
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(astro::BeamError({30, az}, {40, 180}, {35.64, 139.3}));
+        az += 1e-3;
+    }
+}
+BENCHMARK(BM_BeamError);
+
+class MemoryHost final : public cycle::CycleHost {
+public:
+    std::map<cycle::Field, std::string> fields{{cycle::Field::ObserverLatitude, "35.6581"},
+                                               {cycle::Field::ObserverLongtitude, "139.7414"}};
+    cycle::NullChart chart;
+    std::string ReadText(cycle::Field f) override { return fields[f]; }
+    void WriteText(cycle::Field f, std::string_view t) override { fields[f] = std::string(t); }
+    cycle::ChartSurface& Chart() override { return chart; }
+    void SendMirrorCommand() override {}
+};
+
+// Exact cycles stepping the clock: 750 ms as the window does, 60 s as a one-minute table.
+void BM_SolcalExact(benchmark::State& bench, milliseconds step) {
+    MemoryHost host;
+    cycle::WindowState state;
+    state.TargetElevation = 35.64;
+    state.TargetAzimuth = 139.3;
+    auto t = time_point_cast<milliseconds>(Start());
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(cycle::SOLCAL(state, host, t, cycle::Pointing::Exact));
+        t += step;
+    }
+    bench.SetItemsProcessed(bench.iterations());
+}
+BENCHMARK_CAPTURE(BM_SolcalExact, window_750ms, milliseconds(750));
+BENCHMARK_CAPTURE(BM_SolcalExact, table_1min, minutes(1));
+
+}  // namespace
