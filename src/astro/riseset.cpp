@@ -1,6 +1,7 @@
 #include "astro/riseset.h"
 
 #include <cmath>
+#include <string>
 
 #include "astro/checked.h"
 #include "astro/solar.h"
@@ -237,6 +238,26 @@ RiseSet CALRISE(const RiseSetInput& in) {
     r.SunsetMinute = std::floor((24 * r.tSet + 9 - r.SunsetHour) * 60);
     r.SunriseHour = std::floor(24 * r.tRise + 9 - 24);
     r.SunriseMinute = std::floor((24 * r.tRise + 9 - 24 - r.SunriseHour) * 60);
+
+    // The chart announces a time of one day. Near the polar circles, or east of Japan, the
+    // sunrise can fall before midnight (or the sunset after it); there is no such time to show.
+    const auto outsideTheDay = [](double hour, double minute) {
+        return !(hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59);
+    };
+    const auto clock = [](double hour, double minute) {
+        return std::to_string(static_cast<long long>(hour)) + "時" +
+               std::to_string(static_cast<long long>(minute)) + "分";
+    };
+    if (outsideTheDay(r.SunsetHour, r.SunsetMinute)) {
+        checked::Fail(Step("日没時刻"), "日没がその日の 23時59分 より後（" +
+                                            clock(r.SunsetHour, r.SunsetMinute) +
+                                            "）になるため、時刻を表示できません。");
+    }
+    if (outsideTheDay(r.SunriseHour, r.SunriseMinute)) {
+        checked::Fail(Step("日の出時刻"), "日の出が翌日の 0時0分 より前（" +
+                                              clock(r.SunriseHour, r.SunriseMinute) +
+                                              "）になるため、時刻を表示できません。");
+    }
     return r;
 }
 

@@ -103,6 +103,10 @@ private slots:
         QTest::newRow("札幌 31 Dec 2008")
             << Input(2008, 12, 31, 43.06, 141.3) << QList<double>{16.23443, 7.09050}
             << QList<int>{16, 14, 7, 5};
+        // 17 h 37.67 min: a rounded minute would show 38.
+        QTest::newRow("東京 1 Mar 2008")
+            << Input(2008, 3, 1, 35.65, 139.7) << QList<double>{17.62778, 6.15465}
+            << QList<int>{17, 37, 6, 9};
         QTest::newRow("東京 15 Jun 2095")
             << Input(2095, 6, 15, 35.65, 139.7) << QList<double>{18.9858, 4.41165}
             << QList<int>{18, 59, 4, 24};
@@ -155,6 +159,7 @@ private slots:
         QTest::newRow("longitude -100") << 6 << 35.65 << -100.0 << "西";
         QTest::newRow("longitude 0") << 12 << 35.65 << 0.0 << "西";
         QTest::newRow("NaN latitude") << 6 << std::nan("") << 139.7 << "緯度";
+        QTest::newRow("65N 154E June: sunrise before midnight") << 6 << 65.0 << 154.0 << "0時0分";
     }
     void refused() {
         QFETCH(int, month);

@@ -210,6 +210,7 @@ void TestNumberText::parseLenient_data() {
     QTest::newRow("plus") << "+3" << 3.0;
     QTest::newRow("second point stops") << "1.2.3" << 1.2;
     QTest::newRow("tab and line feed") << "\t7\n" << 7.0;
+    QTest::newRow("line feeds inside") << "1\n2.\n5" << 12.5;
     QTest::newRow("blank in exponent") << "1 e 2" << 100.0;
     QTest::newRow("blank after sign") << "- 5" << -5.0;
     QTest::newRow("comma stops") << "1,5" << 1.0;

@@ -1,6 +1,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include "version/version.h"
+
 namespace {
 
 struct Run {
@@ -130,38 +132,140 @@ private slots:
 
     void badUsage_data() {
         QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("says");
         const QStringList base{"--lat",       "35", "--lon",       "135",
                                "--target-el", "10", "--target-az", "200"};
-        QTest::newRow("no arguments") << QStringList{};
-        QTest::newRow("missing --from") << base;
-        QTest::newRow("bad date") << base + QStringList{"--from", "2026-02-30 12:00:00"};
-        QTest::newRow("bad time") << base + QStringList{"--from", "2026-06-21 24:00:00"};
+        const QString range = QStringLiteral("の外です");
+        QTest::newRow("no arguments") << QStringList{} << "が必要です";
+        QTest::newRow("missing --from") << base << "--from が必要です";
+        QTest::newRow("bad date") << base + QStringList{"--from", "2026-02-30 12:00:00"}
+                                  << "--from の日時が読めません";
+        QTest::newRow("bad time") << base + QStringList{"--from", "2026-06-21 24:00:00"}
+                                  << "--from の日時が読めません";
+        QTest::newRow("signed field")
+            << base + QStringList{"--from", "2026-06-21 +1:00:00"} << "--from の日時が読めません";
         QTest::newRow("to before from")
-            << base + QStringList{"--from", "2026-06-21 12:00:00", "--to", "2026-06-21 11:00:00"};
+            << base + QStringList{"--from", "2026-06-21 12:00:00", "--to", "2026-06-21 11:00:00"}
+            << "--to が --from より前です";
         QTest::newRow("zero step")
-            << base + QStringList{"--from", "2026-06-21 12:00:00", "--step", "0"};
+            << base + QStringList{"--from", "2026-06-21 12:00:00", "--step", "0"}
+            << "--step は 1 以上の整数秒です: 0";
         QTest::newRow("unknown city")
             << QStringList{"--preset",    "京都", "--target-el", "1",
-                           "--target-az", "1",    "--from",      "2026-06-21 12:00:00"};
-        QTest::newRow("unknown option") << base + QStringList{"--frm", "x"};
-        QTest::newRow("option without value") << base + QStringList{"--from"};
+                           "--target-az", "1",    "--from",      "2026-06-21 12:00:00"}
+            << "--preset に知らない都市です: 京都";
+        QTest::newRow("unknown option")
+            << base + QStringList{"--frm", "x"} << "知らないオプションです: --frm";
+        QTest::newRow("option without value")
+            << base + QStringList{"--from"} << "値がありません: --from";
+        QTest::newRow("stray argument") << base + QStringList{"x"} << "知らないオプションです: x";
         QTest::newRow("target too large")
             << QStringList{"--lat", "35",          "--lon", "135",    "--target-el",
-                           "1e999", "--target-az", "1",     "--from", "2026-06-21 12:00:00"};
+                           "1e999", "--target-az", "1",     "--from", "2026-06-21 12:00:00"}
+            << "大きすぎます";
+        // The calculation's day count holds from 1 March 1900 to 28 February 2100; the
+        // nanosecond clock used to wrap 9999 to 1815 and run on from 2262 into 1677.
+        QTest::newRow("year 9999") << base + QStringList{"--from", "9999-06-21 12:00:00"} << range;
+        QTest::newRow("across 2262")
+            << base + QStringList{"--from", "2262-04-12 08:46:00", "--to", "2262-04-12 08:47:16"}
+            << range;
+        QTest::newRow("year 1") << base + QStringList{"--from", "0001-01-01 00:00:00"} << range;
+        QTest::newRow("year 0") << base + QStringList{"--from", "0000-03-01 00:00:00"}
+                                << "--from の日時が読めません";
+        QTest::newRow("day before the range")
+            << base + QStringList{"--from", "1900-02-28 23:59:59"} << range;
+        QTest::newRow("to after the range")
+            << base + QStringList{"--from", "2100-02-28 23:00:00", "--to", "2100-03-01 00:00:00"}
+            << "--to の日時が計算できる範囲";
     }
     void badUsage() {
         QFETCH(QStringList, args);
+        QFETCH(QString, says);
         const Run run = Table(args);
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.out.isEmpty());
         QVERIFY(run.err.startsWith(QStringLiteral("heliostat-table: ")));
+        QVERIFY2(run.err.contains(says), qPrintable(run.err));
     }
 
-    void help() {
-        const Run run = Table({"--help"});
+    // The first and last instants of the range are computed: both are night in Tokyo.
+    void rangeEdges_data() {
+        QTest::addColumn<QString>("when");
+        QTest::newRow("first") << "1900-03-01 00:00:00";
+        QTest::newRow("last") << "2100-02-28 23:59:59";
+    }
+    void rangeEdges() {
+        QFETCH(QString, when);
+        const Run run =
+            Table({"--preset", "東京", "--target-el", "10", "--target-az", "200", "--from", when});
         QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.out.contains(QStringLiteral("--target-el")));
-        QVERIFY(run.out.contains(QStringLiteral("那覇")));
+        const auto rows = Rows(run.out);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].mid(0, 2), (QStringList{when, "night"}));
+    }
+
+    // One run over two dates: the second row must not reuse the first date's sunset
+    // (16.93515 h and 17.62778 h for 35.65N 139.7E, worked by hand).
+    void eachDateHasItsOwnSunset() {
+        const Run run = Table({"--lat", "35.65", "--lon", "139.7", "--target-el", "10",
+                               "--target-az", "200", "--from", "2008-01-20 12:00:00", "--to",
+                               "2008-03-01 12:00:00", "--step", QString::number(41 * 86400)});
+        QCOMPARE(run.exitCode, 0);
+        const auto rows = Rows(run.out);
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0][7], QStringLiteral("16時56分"));
+        QCOMPARE(rows[1][0], QStringLiteral("2008-03-01 12:00:00"));
+        QCOMPARE(rows[1][7], QStringLiteral("17時37分"));
+    }
+
+    // 65N 154E, 15 June 2026, midnight: the next sunrise falls at -0.27 h, before midnight.
+    void sunriseBeforeMidnightIsAFailedRow() {
+        const Run run = Table({"--lat", "65", "--lon", "154", "--target-el", "10", "--target-az",
+                               "200", "--from", "2026-06-15 00:00:00"});
+        QCOMPARE(run.exitCode, 1);
+        const auto rows = Rows(run.out);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0][1], QStringLiteral("error"));
+        QCOMPARE(rows[0].mid(6, 2), (QStringList{"", ""}));  // nothing sent, no chart time
+        QVERIFY2(rows[0][10].contains(QStringLiteral("日の出")), qPrintable(rows[0][10]));
+    }
+
+    // A quote in a field is doubled inside the quoted field (RFC 4180).
+    void quoteInAFieldIsDoubled() {
+        const Run run = Table({"--lat", "3\"5", "--lon", "135", "--target-el", "10", "--target-az",
+                               "200", "--from", "2026-06-21 12:00:00"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(
+            run.out.endsWith(QStringLiteral(",\"観測点緯度「3\"\"5」が数値ではありません\"\r\n")),
+            qPrintable(run.out));
+    }
+
+    void helpAndVersion_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("expected");
+        for (const char* option : {"--help", "-h"}) {
+            QTest::newRow(option) << option << "--target-el";
+        }
+        for (const char* option : {"--version", "-v"}) {
+            QTest::newRow(option) << option << "heliostat-table " HELIOSTAT_VERSION "\n";
+        }
+    }
+    void helpAndVersion() {
+        QFETCH(QString, option);
+        QFETCH(QString, expected);
+        const Run run = Table({option});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.err.isEmpty());
+        if (option.contains(QStringLiteral("v"))) {
+            QCOMPARE(run.out, expected);
+            return;
+        }
+        // Every option, the cities and the supported dates are named.
+        for (const char* name :
+             {"--lat", "--lon", "--preset", "--target-el", "--target-az", "--from", "--to",
+              "--step", "--help", "--version", "那覇", "1900-03-01", "2100-02-28"}) {
+            QVERIFY2(run.out.contains(QString::fromUtf8(name)), name);
+        }
     }
 };
 
