@@ -23,8 +23,19 @@ QString Degrees(double value) {
     return QString::number(value, 'g', 10);
 }
 
+QString Degrees(Angles angles) {
+    return Degrees(angles.azimuth) + ',' + Degrees(angles.elevation);
+}
+
 std::string_view View(const QByteArray& bytes) {
     return {bytes.constData(), static_cast<size_t>(bytes.size())};
+}
+
+// A sender on an IPv6 socket that accepts IPv4 shows as ::ffff:a.b.c.d; --allow speaks IPv4.
+QHostAddress Plain(const QHostAddress& address) {
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4) : address;
 }
 
 // Empty when the angles are inside the limits, else the reason.
@@ -51,6 +62,15 @@ std::optional<link::MountCommand> TryParse(const QByteArray& payload, QString* e
     }
 }
 
+std::optional<QByteArray> Payload(Angles angles, QString* error) {
+    try {
+        return QByteArray::fromStdString(link::ReplyPayload(angles.azimuth, angles.elevation));
+    } catch (const std::exception& e) {
+        *error = QStringLiteral("position %1 cannot be written: %2").arg(Degrees(angles), e.what());
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
 QString DescribeRejection(const QByteArray& payload) {
@@ -73,12 +93,32 @@ QString DescribeRejection(const QByteArray& payload) {
     return QStringLiteral("not a command");
 }
 
-Controller::Controller(Mount& mount, SessionLog& log, Settings settings, QObject* parent)
-    : QObject(parent), mount_(mount), log_(log), settings_(settings) {
-    connect(&socket_, &QUdpSocket::readyRead, this, &Controller::readPending);
-    pollTimer_.setInterval(settings_.pollInterval);
-    connect(&pollTimer_, &QTimer::timeout, this, &Controller::poll);
+Controller::Controller(std::unique_ptr<Mount> mount, RotatorWorker::Opener reopen, SessionLog& log,
+                       Settings settings, QObject* parent)
+    : QObject(parent),
+      log_(log),
+      settings_(std::move(settings)),
+      limits_(mount->limits()),
+      folder_(settings_.foldPeriod),
+      csvRejections_(settings_.csvRejectionsPerSecond) {
+    clock_.start();
     sinceReply_.start();
+    connect(&socket_, &QUdpSocket::readyRead, this, &Controller::readPending);
+    summaryTimer_.setInterval(std::min<qint64>(250, settings_.foldPeriod.count()));
+    connect(&summaryTimer_, &QTimer::timeout, this, [this] { flushSummaries(false); });
+    worker_ = std::make_unique<RotatorWorker>(
+        std::move(mount), std::move(reopen), settings_.rotator, [this](RotatorReport report) {
+            // From the rotator thread to this object's thread.
+            QMetaObject::invokeMethod(
+                this, [this, report = std::move(report)] { onReport(report); },
+                Qt::QueuedConnection);
+        });
+}
+
+Controller::~Controller() {
+    if (worker_) {
+        worker_.reset();
+    }
 }
 
 bool Controller::listen(const QHostAddress& address, quint16 port, QString* error) {
@@ -86,8 +126,27 @@ bool Controller::listen(const QHostAddress& address, quint16 port, QString* erro
         *error = socket_.errorString();
         return false;
     }
-    pollTimer_.start();
+    if (!address.isLoopback() && settings_.allow.empty()) {
+        log_.event(QStringLiteral("WARNING: listening on %1 without --allow: any host that can "
+                                  "reach this port can steer the mount")
+                       .arg(Endpoint(socket_.localAddress(), socket_.localPort())));
+    }
+    summaryTimer_.start();
     return true;
+}
+
+bool Controller::shutdown(std::chrono::milliseconds wait) {
+    summaryTimer_.stop();
+    socket_.close();
+    flushSummaries(true);
+    const bool closed = worker_->stop(wait);
+    if (!closed) {
+        // Its thread still uses the worker; the process is about to end anyway.
+        (void)worker_.release();
+    } else {
+        worker_.reset();
+    }
+    return closed;
 }
 
 void Controller::readPending() {
@@ -96,7 +155,9 @@ void Controller::readPending() {
         if (!datagram.isValid()) {
             // A refused earlier reply (ICMP port unreachable) surfaces here as a read error;
             // it concerns a client that has gone, not this socket.
-            log_.event(QStringLiteral("receive error: %1").arg(socket_.errorString()));
+            if (settings_.verbose) {
+                log_.event(QStringLiteral("receive error: %1").arg(socket_.errorString()));
+            }
             continue;
         }
         handle(datagram.data(),
@@ -104,9 +165,48 @@ void Controller::readPending() {
     }
 }
 
+bool Controller::allowed(const QHostAddress& address) const {
+    if (settings_.allow.empty()) {
+        return true;
+    }
+    const QHostAddress plain = Plain(address);
+    for (const auto& [network, prefix] : settings_.allow) {
+        if (plain.isInSubnet(network, prefix)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Controller::reject(const Client& sender, const QString& kind, const QString& line,
+                        const QByteArray& shown, const QString& reason) {
+    const qint64 now = clock_.elapsed();
+    if (settings_.verbose || folder_.add(Plain(sender.address).toString(), kind, now)) {
+        log_.event(line);
+    }
+    if (const auto held = csvRejections_.heldBack(now)) {
+        log_.record(
+            {}, {},
+            QStringLiteral("rejected: %1 more datagrams in that second, not recorded").arg(*held));
+    }
+    if (csvRejections_.take(now)) {
+        log_.record(shown, {}, QStringLiteral("rejected: ") + reason);
+    }
+}
+
 void Controller::handle(const QByteArray& payload, const Client& sender) {
     const QString from = Endpoint(sender.address, sender.port);
     const QByteArray shown = Printable(payload, 200);
+    if (!allowed(sender.address)) {
+        const QString reason = QStringLiteral("sender not allowed by --allow");
+        reject(sender, QStringLiteral("sender not allowed"),
+               QStringLiteral("rejected from %1 (%2 bytes): %3: %4")
+                   .arg(from)
+                   .arg(payload.size())
+                   .arg(reason, QString::fromLatin1(Printable(payload))),
+               shown, reason);
+        return;
+    }
     QString parseError;
     const std::optional<link::MountCommand> command = TryParse(payload, &parseError);
     if (!parseError.isEmpty()) {
@@ -114,108 +214,192 @@ void Controller::handle(const QByteArray& payload, const Client& sender) {
     }
     if (!command) {
         const QString reason = DescribeRejection(payload);
-        log_.event(QStringLiteral("rejected from %1 (%2 bytes): %3: %4")
-                       .arg(from)
-                       .arg(payload.size())
-                       .arg(reason, QString::fromLatin1(Printable(payload))));
-        log_.record(shown, {}, QStringLiteral("rejected: ") + reason);
+        reject(sender, QStringLiteral("not a command"),
+               QStringLiteral("rejected from %1 (%2 bytes): %3: %4")
+                   .arg(from)
+                   .arg(payload.size())
+                   .arg(reason, QString::fromLatin1(Printable(payload))),
+               shown, reason);
         return;
     }
-    if (const QString reason = OutOfRange(*command, mount_.limits()); !reason.isEmpty()) {
-        log_.event(QStringLiteral("rejected from %1: %2: %3")
-                       .arg(from, reason, QString::fromLatin1(shown)));
-        log_.record(shown, {}, QStringLiteral("rejected: ") + reason);
+    if (const QString reason = OutOfRange(*command, limits_); !reason.isEmpty()) {
+        reject(sender, QStringLiteral("outside the rotator's range"),
+               QStringLiteral("rejected from %1: %2: %3")
+                   .arg(from, reason, QString::fromLatin1(shown)),
+               shown, reason);
         return;
     }
 
+    const qint64 now = clock_.elapsed();
+    if (lastCommander_ && !(*lastCommander_ == sender) &&
+        now - lastCommandAt_ < settings_.senderOverlap.count() && !warnedSenders_.contains(from)) {
+        warnedSenders_.insert(from);
+        log_.event(QStringLiteral("WARNING: %1 commands the mount while %2 sent a command %3 s "
+                                  "ago; the newest command wins")
+                       .arg(from, Endpoint(lastCommander_->address, lastCommander_->port))
+                       .arg(double(now - lastCommandAt_) / 1000, 0, 'f', 1));
+    }
+    lastCommander_ = sender;
+    lastCommandAt_ = now;
+    if (!client_) {
+        worker_->setPolling(true);
+    }
     client_ = sender;
-    const Angles target{command->azimuth, command->elevation};
-    QString note;
-    const bool withinDeadband =
-        settings_.deadband > 0 && lastSent_ &&
-        std::abs(target.azimuth - lastSent_->azimuth) <= settings_.deadband &&
-        std::abs(target.elevation - lastSent_->elevation) <= settings_.deadband;
-    if (withinDeadband) {
-        note = QStringLiteral("within deadband of %1,%2; not sent")
-                   .arg(Degrees(lastSent_->azimuth), Degrees(lastSent_->elevation));
-    } else if (std::string error; !mount_.setPosition(target, &error)) {
-        note = QStringLiteral("rotator error: ") + QString::fromStdString(error);
-    } else {
-        lastSent_ = target;
-        note = QStringLiteral("moving to %1,%2")
-                   .arg(Degrees(target.azimuth), Degrees(target.elevation));
-    }
-    log_.event(
-        QStringLiteral("command from %1: %2: %3").arg(from, QString::fromLatin1(shown), note));
 
-    QString error;
-    const std::optional<QByteArray> present = presentPayload(&error);
-    if (!present) {
-        log_.event(QStringLiteral("position unreadable, no reply: %1").arg(error));
-        log_.record(shown, {}, note + QStringLiteral("; position unreadable: ") + error);
-        return;
+    const Angles target{command->azimuth, command->elevation};
+    auto within = [&](const std::optional<Angles>& last) {
+        return last && std::abs(target.azimuth - last->azimuth) <= settings_.deadband &&
+               std::abs(target.elevation - last->elevation) <= settings_.deadband;
+    };
+    const bool withinDeadband = settings_.deadband > 0 && within(lastSent_);
+    // A target is news for the log only when it differs by more than the deadband (any
+    // difference at all without one): the window repeats the same angles for minutes.
+    const bool news = !within(lastTarget_);
+    QString note;
+    if (withinDeadband) {
+        note = QStringLiteral("within deadband of %1; not sent").arg(Degrees(*lastSent_));
+    } else {
+        note = QStringLiteral("moving to %1").arg(Degrees(target));
+        if (!lastSent_ || lastSent_->azimuth != target.azimuth ||
+            lastSent_->elevation != target.elevation) {
+            arrived_ = false;
+        }
+        lastSent_ = target;
     }
-    reply(*present);
-    log_.record(shown, *present, note);
+    if (news || settings_.verbose) {
+        log_.event(
+            QStringLiteral("command from %1: %2: %3").arg(from, QString::fromLatin1(shown), note));
+        lastTarget_ = target;
+    }
+
+    const quint64 seq = nextSeq_++;
+    rows_.insert(seq, {shown, note});
+    const std::optional<std::uint64_t> replaced =
+        worker_->command(withinDeadband ? std::nullopt : std::optional(target), seq);
+    if (replaced && rows_.contains(*replaced)) {
+        const Row row = rows_.take(*replaced);
+        log_.record(row.command, {},
+                    row.note + QStringLiteral("; replaced by a newer command before the rotator "
+                                              "answered"));
+    }
 }
 
-void Controller::poll() {
-    if (!client_) {
-        return;
+void Controller::onReport(const RotatorReport& report) {
+    switch (report.kind) {
+        case RotatorReport::Kind::kLost:
+            lostAt_ = clock_.elapsed();
+            readFailing_ = false;
+            log_.event(QStringLiteral("rotator lost: %1; reopening it (first try within 1 s, "
+                                      "then at least every %2 s)")
+                           .arg(QString::fromStdString(report.error))
+                           .arg(settings_.rotator.maxRetry.count() / 1000.0));
+            return;
+        case RotatorReport::Kind::kBack:
+            log_.event(
+                QStringLiteral("rotator back after %1 s")
+                    .arg(double(clock_.elapsed() - lostAt_.value_or(clock_.elapsed())) / 1000, 0,
+                         'f', 1));
+            lostAt_.reset();
+            limits_ = report.limits;
+            // A restarted rotator has forgotten its target: send the next command even if it
+            // is within the deadband.
+            lastSent_.reset();
+            arrived_ = false;
+            return;
+        case RotatorReport::Kind::kAnswer:
+        case RotatorReport::Kind::kPoll:
+            onPosition(report);
+            return;
     }
-    QString error;
-    const std::optional<QByteArray> present = presentPayload(&error);
+}
+
+void Controller::onPosition(const RotatorReport& report) {
+    const bool answer = report.kind == RotatorReport::Kind::kAnswer;
+    std::optional<Row> row;
+    if (answer) {
+        // Older rows still open were replaced while the rotator was busy with this one's
+        // predecessor; the thread only ever answers the newest.
+        while (!rows_.isEmpty() && rows_.firstKey() < report.seq) {
+            const Row old = rows_.take(rows_.firstKey());
+            log_.record(old.command, {},
+                        old.note + QStringLiteral("; replaced by a newer command before the "
+                                                  "rotator answered"));
+        }
+        if (rows_.contains(report.seq)) {
+            row = rows_.take(report.seq);
+        }
+        if (!report.moveError.empty()) {
+            const QString error = QString::fromStdString(report.moveError);
+            log_.event(QStringLiteral("rotator error: %1").arg(error));
+            if (row) {
+                row->note = QStringLiteral("rotator error: ") + error;
+            }
+            lastSent_.reset();  // try again with the next command
+        }
+    }
+
+    QString error = QString::fromStdString(report.error);
+    const std::optional<QByteArray> present =
+        report.position ? Payload(*report.position, &error) : std::nullopt;
     if (!present) {
-        // Once per outage, not at every poll.
-        if (!pollFailing_) {
+        if (!readFailing_ || settings_.verbose) {
             log_.event(QStringLiteral("position unreadable, no reply: %1").arg(error));
-            pollFailing_ = true;
+        }
+        readFailing_ = true;
+        if (row) {
+            log_.record(row->command, {},
+                        row->note + QStringLiteral("; position unreadable: ") + error);
         }
         return;
     }
-    if (pollFailing_) {
+    if (readFailing_) {
         log_.event(QStringLiteral("position readable again"));
-        pollFailing_ = false;
+        readFailing_ = false;
     }
     bool atTarget = true;
     if (lastSent_) {
-        try {
-            atTarget = *present == QByteArray::fromStdString(link::ReplyPayload(
-                                       lastSent_->azimuth, lastSent_->elevation));
-        } catch (const std::exception&) {
-            atTarget = false;
-        }
+        QString ignored;
+        atTarget = Payload(*lastSent_, &ignored) == present;
     }
     const bool changed = *present != lastReply_;
     const bool due = !atTarget && sinceReply_.elapsed() >= settings_.heartbeat.count();
-    if (changed || due) {
+    if (answer || changed || due) {
         reply(*present);
-        log_.record({}, *present, QStringLiteral("poll"));
+        if (row) {
+            log_.record(row->command, *present, row->note);
+        } else {
+            log_.record({}, *present, QStringLiteral("poll"));
+        }
+    }
+    if (atTarget && lastSent_ && !arrived_) {
+        arrived_ = true;
+        log_.event(QStringLiteral("arrived at %1").arg(Degrees(*lastSent_)));
     }
 }
 
-std::optional<QByteArray> Controller::presentPayload(QString* error) {
-    Angles present;
-    if (std::string why; !mount_.position(&present, &why)) {
-        *error = QString::fromStdString(why);
-        return std::nullopt;
+void Controller::flushSummaries(bool all) {
+    const qint64 now = clock_.elapsed();
+    if (const auto held = csvRejections_.heldBack(now, all)) {
+        log_.record(
+            {}, {},
+            QStringLiteral("rejected: %1 more datagrams in that second, not recorded").arg(*held));
     }
-    try {
-        return QByteArray::fromStdString(link::ReplyPayload(present.azimuth, present.elevation));
-    } catch (const std::exception& e) {
-        *error = QStringLiteral("position %1,%2 cannot be written: %3")
-                     .arg(Degrees(present.azimuth), Degrees(present.elevation), e.what());
-        return std::nullopt;
+    for (const QString& line : folder_.due(now, all)) {
+        log_.event(line);
     }
 }
 
 void Controller::reply(const QByteArray& payload) {
     lastReply_ = payload;
     sinceReply_.restart();
-    if (socket_.writeDatagram(payload, client_->address, client_->port) != payload.size()) {
+    const bool sent =
+        socket_.writeDatagram(payload, client_->address, client_->port) == payload.size();
+    // Once per outage unless every line was asked for.
+    if (!sent && (!replyFailing_ || settings_.verbose)) {
         log_.event(QStringLiteral("reply to %1 failed: %2")
                        .arg(Endpoint(client_->address, client_->port), socket_.errorString()));
     }
+    replyFailing_ = !sent;
 }
 
 }  // namespace heliostat::antenna

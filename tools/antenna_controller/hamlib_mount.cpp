@@ -2,17 +2,83 @@
 
 #include <hamlib/rotator.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <utility>
 
 namespace heliostat::antenna {
 
 namespace {
 
 std::string HamlibError(const char* call, int code) {
-    return std::string(call) + ": " + rigerror2(code);
+    std::string text = std::string(call) + ": " + rigerror2(code);
+    // Hamlib's texts end in a blank or a line break.
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+        text.pop_back();
+    }
+    return text;
+}
+
+// Errors after which the rotator has to be reopened: the link is gone, silent or out of step.
+MountStatus Classify(int code) {
+    switch (-code) {
+        case RIG_OK:
+            return MountStatus::kOk;
+        case RIG_EIO:
+        case RIG_ETIMEOUT:
+        case RIG_EPROTO:
+        case RIG_BUSERROR:
+        case RIG_BUSBUSY:
+            return MountStatus::kLost;
+        default:
+            return MountStatus::kFailed;
+    }
+}
+
+std::mutex g_sinkMutex;
+std::function<void(std::string_view)> g_sink;
+
+extern "C" int OnHamlibMessage(enum rig_debug_level_e, rig_ptr_t, const char* format,
+                               va_list args) {
+    // A message may be a fragment of a line; the rest follows in the next call of this thread.
+    thread_local std::string pending;
+    char buffer[1024];
+    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    if (n <= 0) {
+        return n;
+    }
+    pending.append(buffer, static_cast<size_t>(std::min<int>(n, sizeof buffer - 1)));
+    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        while (!line.empty() &&
+               (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+            line.pop_back();
+        }
+        if (line.find_first_not_of(" \t\r") == std::string::npos) {
+            continue;
+        }
+        const std::lock_guard lock(g_sinkMutex);
+        if (g_sink) {
+            g_sink(line);
+        }
+    }
+    return n;
 }
 
 }  // namespace
+
+void HamlibMount::RouteMessages(std::function<void(std::string_view)> sink) {
+    {
+        const std::lock_guard lock(g_sinkMutex);
+        g_sink = std::move(sink);
+    }
+    rig_set_debug_callback(OnHamlibMessage, nullptr);
+}
 
 std::unique_ptr<HamlibMount> HamlibMount::Open(const Setup& setup, OpenFailure* failure,
                                                std::string* error) {
@@ -72,30 +138,29 @@ HamlibMount::~HamlibMount() {
     rot_cleanup(rot_);
 }
 
-bool HamlibMount::setPosition(Angles target, std::string* error) {
+MountStatus HamlibMount::setPosition(Angles target, std::string* error) {
     const int rc = rot_set_position(rot_, static_cast<azimuth_t>(target.azimuth),
                                     static_cast<elevation_t>(target.elevation));
     if (rc != RIG_OK) {
         *error = HamlibError("rot_set_position", rc);
-        return false;
     }
-    return true;
+    return Classify(rc);
 }
 
-bool HamlibMount::position(Angles* present, std::string* error) {
+MountStatus HamlibMount::position(Angles* present, std::string* error) {
     azimuth_t azimuth = 0;
     elevation_t elevation = 0;
     const int rc = rot_get_position(rot_, &azimuth, &elevation);
     if (rc != RIG_OK) {
         *error = HamlibError("rot_get_position", rc);
-        return false;
+        return Classify(rc);
     }
     if (!std::isfinite(azimuth) || !std::isfinite(elevation)) {
         *error = "rot_get_position gave a non-finite angle";
-        return false;
+        return MountStatus::kFailed;
     }
     *present = {azimuth, elevation};
-    return true;
+    return MountStatus::kOk;
 }
 
 }  // namespace heliostat::antenna

@@ -2,8 +2,10 @@
 
 #include "mount.h"
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -32,9 +34,13 @@ public:
     HamlibMount(const HamlibMount&) = delete;
     HamlibMount& operator=(const HamlibMount&) = delete;
 
+    // Hamlib's own messages go to sink one complete, non-blank line at a time (they come in
+    // fragments, with stray line breaks, and from any thread), instead of straight to stderr.
+    static void RouteMessages(std::function<void(std::string_view)> sink);
+
     Limits limits() const override { return limits_; }
-    bool setPosition(Angles target, std::string* error) override;
-    bool position(Angles* present, std::string* error) override;
+    MountStatus setPosition(Angles target, std::string* error) override;
+    MountStatus position(Angles* present, std::string* error) override;
 
     int model() const { return model_; }
     std::string name() const { return name_; }

@@ -5,17 +5,22 @@
 #include "options.h"
 #include "quit_on_signal.h"
 #include "session_log.h"
+#include "version/version.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// SIGINT/SIGTERM must end the program within 3 s even when the rotator hangs in a call.
+constexpr std::chrono::milliseconds kCloseWait{2500};
 
 void PrintTo(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
@@ -35,6 +40,10 @@ int main(int argc, char* argv[]) {
         PrintTo(stdout, HelpText(program));
         return 0;
     }
+    if (std::holds_alternative<VersionRequested>(parsed)) {
+        PrintTo(stdout, QStringLiteral("%1 %2\n").arg(program, QStringLiteral(HELIOSTAT_VERSION)));
+        return 0;
+    }
     if (const auto* usage = std::get_if<UsageError>(&parsed)) {
         PrintTo(stderr, QStringLiteral("%1: %2\n詳しくは %1 --help を見てください。\n")
                             .arg(program, usage->message));
@@ -49,6 +58,10 @@ int main(int argc, char* argv[]) {
             return kExitFailure;
         }
     }
+
+    // Hamlib's messages as whole log lines, whichever thread they come from.
+    HamlibMount::RouteMessages(
+        [&log](std::string_view line) { log.event(QString::fromUtf8(line.data(), line.size())); });
 
     // A rotctld that goes away must show up as an error of the next call, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
@@ -69,7 +82,7 @@ int main(int argc, char* argv[]) {
     setup.verbose = options.verbose;
     HamlibMount::OpenFailure failure = HamlibMount::OpenFailure::kNone;
     std::string openError;
-    const std::unique_ptr<HamlibMount> mount = HamlibMount::Open(setup, &failure, &openError);
+    std::unique_ptr<HamlibMount> mount = HamlibMount::Open(setup, &failure, &openError);
     if (!mount) {
         log.event(QStringLiteral("cannot open the rotator (model %1): %2")
                       .arg(options.model)
@@ -81,9 +94,19 @@ int main(int argc, char* argv[]) {
         return kExitFailure;
     }
 
+    const int model = mount->model();
+    const QString name = QString::fromStdString(mount->name());
+    const Limits limits = mount->limits();
+
     Controller::Settings settings;
     settings.deadband = options.deadband;
-    Controller controller(*mount, log, settings);
+    settings.allow = options.allow;
+    settings.verbose = options.verbose;
+    auto reopen = [setup](std::string* error) -> std::unique_ptr<Mount> {
+        HamlibMount::OpenFailure ignored = HamlibMount::OpenFailure::kNone;
+        return HamlibMount::Open(setup, &ignored, error);
+    };
+    Controller controller(std::move(mount), reopen, log, settings);
     if (QString error; !controller.listen(options.listenAddress, options.listenPort, &error)) {
         log.event(QStringLiteral("cannot listen on %1:%2: %3")
                       .arg(options.listenAddress.toString())
@@ -91,12 +114,11 @@ int main(int argc, char* argv[]) {
                       .arg(error));
         return kExitFailure;
     }
-    const Limits limits = mount->limits();
     log.event(
         QStringLiteral("started: rotator model %1 \"%2\"%3, azimuth [%4, %5], elevation "
                        "[%6, %7], deadband %8; listening on %9:%10")
-            .arg(mount->model())
-            .arg(QString::fromStdString(mount->name()))
+            .arg(model)
+            .arg(name)
             .arg(options.device.isEmpty() ? QString() : QStringLiteral(" at ") + options.device)
             .arg(limits.minAzimuth)
             .arg(limits.maxAzimuth)
@@ -109,5 +131,14 @@ int main(int argc, char* argv[]) {
     const int rc = app.exec();
     log.event(
         QStringLiteral("stopping (signal %1): closing the rotator").arg(quitOnSignal.received()));
+    if (!controller.shutdown(kCloseWait)) {
+        // Stuck in a rotator call (a frozen rotctld): leave without it rather than hang.
+        log.event(QStringLiteral("the rotator did not answer within %1 s; exiting without "
+                                 "closing it")
+                      .arg(double(kCloseWait.count()) / 1000));
+        std::fflush(nullptr);
+        std::_Exit(rc);
+    }
+    log.event(QStringLiteral("rotator closed"));
     return rc;
 }

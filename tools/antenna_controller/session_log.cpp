@@ -54,13 +54,20 @@ bool SessionLog::openCsv(const QString& path, QString* error) {
 }
 
 void SessionLog::event(const QString& line) {
-    const QByteArray text = Now() + ' ' + line.toUtf8() + '\n';
+    QByteArray body = line.toUtf8().trimmed();
+    if (body.isEmpty()) {
+        return;
+    }
+    body.replace('\r', ' ').replace('\n', ' ');
+    const QByteArray text = Now() + ' ' + body + '\n';
+    const std::lock_guard lock(mutex_);
     std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), events_);
     std::fflush(events_);
 }
 
 void SessionLog::record(const QByteArray& command, const QByteArray& position,
                         const QString& note) {
+    const std::lock_guard lock(mutex_);
     if (!csv_) {
         return;
     }

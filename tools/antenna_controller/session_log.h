@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 namespace heliostat::antenna {
 
@@ -17,7 +18,8 @@ QByteArray CsvField(const QByteArray& text);
 QByteArray Printable(const QByteArray& payload, qsizetype maxBytes = 80);
 
 // The event log (one line per event on a stream, normally stderr) and the optional CSV session
-// record. Every line is flushed at once so that a crash or kill loses nothing.
+// record. Every line is flushed at once so that a crash or kill loses nothing. Safe to use from
+// any thread (Hamlib talks from the rotator thread).
 class SessionLog {
 public:
     explicit SessionLog(std::FILE* events);
@@ -25,11 +27,13 @@ public:
     // Opens (truncates) the CSV file and writes its header; false with *error if it cannot.
     bool openCsv(const QString& path, QString* error);
 
+    // One line: line breaks inside become blanks, an empty text writes nothing.
     void event(const QString& line);
     // One CSV row; nothing when no CSV file was asked for.
     void record(const QByteArray& command, const QByteArray& position, const QString& note);
 
 private:
+    std::mutex mutex_;
     std::FILE* events_;
     std::unique_ptr<QFile> csv_;
 };

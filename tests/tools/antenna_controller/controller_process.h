@@ -141,6 +141,26 @@ public:
     }
     quint16 port() const { return port_; }
 
+    // Starts it again on the same port after kill(); false if that port is no longer free.
+    bool restart() {
+        if (!ChildProcess::start("rotctld",
+                                 {"-m", "1", "-T", "127.0.0.1", "-t", QString::number(port_)})) {
+            return false;
+        }
+        for (QDeadlineTimer deadline(5000); !deadline.hasExpired();) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port_);
+            if (probe.waitForConnected(200)) {
+                return true;
+            }
+            if (process().state() == QProcess::NotRunning) {
+                return false;
+            }
+            QTest::qWait(20);
+        }
+        return false;
+    }
+
     // Asks rotctld itself for the rotator's position ("p").
     std::optional<std::pair<double, double>> position() {
         QTcpSocket socket;

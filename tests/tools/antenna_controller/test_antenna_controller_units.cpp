@@ -1,14 +1,20 @@
 // The controller's logic against a scripted mount, and its command line and log texts.
 #include "controller.h"
 #include "options.h"
+#include "rejection_log.h"
 #include "session_log.h"
 
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <QTemporaryDir>
+
+#include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <functional>
+#include <mutex>
 
 using namespace heliostat::antenna;
 
@@ -16,53 +22,107 @@ namespace {
 
 const QHostAddress kLoopback(QHostAddress::LocalHost);
 
-// A mount whose answers the test decides; it records every set_position.
-class ScriptedMount : public Mount {
-public:
-    Limits limits_{0, 360, 0, 90};
+// What the scripted rotator does, shared by every mount the controller opens on it. The
+// controller calls it from its rotator thread, the test from the event thread.
+struct Script {
+    std::mutex mutex;
+    std::condition_variable released;
+    Limits limits{0, 360, 0, 90};
     std::vector<Angles> sent;
     Angles present{0, 0};
     // Positions handed out one per read before `present` is used.
     std::deque<Angles> upcoming;
     bool readable = true;
     bool settable = true;
+    bool holdMoves = false;  // set_position waits until this is cleared
+    int losses = 0;          // the next reads report a lost link
+    int refusedOpens = 0;    // the next reopen attempts fail
+    std::vector<std::chrono::steady_clock::time_point> opens;
 
-    Limits limits() const override { return limits_; }
-    bool setPosition(Angles target, std::string* error) override {
-        if (!settable) {
-            *error = "scripted refusal";
-            return false;
-        }
-        sent.push_back(target);
-        return true;
+    template <typename F>
+    auto with(F f) {
+        const std::lock_guard lock(mutex);
+        return f(*this);
     }
-    bool position(Angles* out, std::string* error) override {
-        if (!readable) {
-            *error = "scripted read failure";
-            return false;
-        }
-        if (!upcoming.empty()) {
-            present = upcoming.front();
-            upcoming.pop_front();
-        }
-        *out = present;
-        return true;
+    size_t sentCount() {
+        return with([](Script& s) { return s.sent.size(); });
     }
 };
 
-// Controller, mount and a client socket on loopback, with the event log in a temporary file.
+class ScriptedMount : public Mount {
+public:
+    explicit ScriptedMount(std::shared_ptr<Script> script) : script_(std::move(script)) {}
+
+    Limits limits() const override {
+        return script_->with([](Script& s) { return s.limits; });
+    }
+    MountStatus setPosition(Angles target, std::string* error) override {
+        std::unique_lock lock(script_->mutex);
+        script_->released.wait(lock, [&] { return !script_->holdMoves; });
+        if (!script_->settable) {
+            *error = "scripted refusal";
+            return MountStatus::kFailed;
+        }
+        script_->sent.push_back(target);
+        return MountStatus::kOk;
+    }
+    MountStatus position(Angles* out, std::string* error) override {
+        const std::lock_guard lock(script_->mutex);
+        if (script_->losses > 0) {
+            --script_->losses;
+            *error = "scripted link loss";
+            return MountStatus::kLost;
+        }
+        if (!script_->readable) {
+            *error = "scripted read failure";
+            return MountStatus::kFailed;
+        }
+        if (!script_->upcoming.empty()) {
+            script_->present = script_->upcoming.front();
+            script_->upcoming.pop_front();
+        }
+        *out = script_->present;
+        return MountStatus::kOk;
+    }
+
+private:
+    std::shared_ptr<Script> script_;
+};
+
+// Controller, mount and a client socket on loopback, with the event log and the CSV record in
+// temporary files.
 struct Rig {
-    explicit Rig(double deadband = 0, int pollMs = 20, int heartbeatMs = 100)
-        : events(std::tmpfile()), log(events) {
+    explicit Rig(double deadband = 0, int pollMs = 20, int heartbeatMs = 100,
+                 std::function<void(Controller::Settings&, Script&)> adjust = {})
+        : events(std::tmpfile()), log(events), script(std::make_shared<Script>()) {
         Controller::Settings settings;
         settings.deadband = deadband;
-        settings.pollInterval = std::chrono::milliseconds(pollMs);
+        settings.rotator.poll = std::chrono::milliseconds(pollMs);
         settings.heartbeat = std::chrono::milliseconds(heartbeatMs);
-        controller = std::make_unique<Controller>(mount, log, settings);
+        if (adjust) {
+            adjust(settings, *script);
+        }
         QString error;
-        listening = controller->listen(kLoopback, 0, &error) && client.bind(kLoopback, 0);
+        csvOpen = dir.isValid() && log.openCsv(dir.filePath("session.csv"), &error);
+        auto reopen = [s = script](std::string* why) -> std::unique_ptr<Mount> {
+            const bool refused = s->with([](Script& x) {
+                x.opens.push_back(std::chrono::steady_clock::now());
+                return x.refusedOpens > 0 && x.refusedOpens-- > 0;
+            });
+            if (refused) {
+                *why = "scripted open failure";
+                return nullptr;
+            }
+            return std::make_unique<ScriptedMount>(s);
+        };
+        controller = std::make_unique<Controller>(std::make_unique<ScriptedMount>(script), reopen,
+                                                  log, settings);
+        listening =
+            csvOpen && controller->listen(kLoopback, 0, &error) && client.bind(kLoopback, 0);
     }
     ~Rig() {
+        script->with([](Script& s) { s.holdMoves = false; });
+        script->released.notify_all();
         controller.reset();
         std::fclose(events);
     }
@@ -91,12 +151,18 @@ struct Rig {
         }
         return text;
     }
+    QByteArray csv() {
+        QFile file(dir.filePath("session.csv"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
+    QTemporaryDir dir;
     std::FILE* events;
     SessionLog log;
-    ScriptedMount mount;
+    std::shared_ptr<Script> script;
     std::unique_ptr<Controller> controller;
     QUdpSocket client;
+    bool csvOpen = false;
     bool listening = false;
 };
 
@@ -110,6 +176,12 @@ private slots:
     void options();
     void badOptions_data();
     void badOptions();
+    void helpAndVersion_data();
+    void helpAndVersion();
+    void network_data();
+    void network();
+    void groupedCount_data();
+    void groupedCount();
 
     void csvField_data();
     void csvField();
@@ -123,6 +195,13 @@ private slots:
     void refusedMoveStillReportsThePosition();
     void pollRepliesUntilTheTargetIsReached();
     void stuckShortOfTheTargetRepliesOnceAPeriod();
+
+    void newestTargetWins();
+    void lostRotatorIsReopenedWithBackoff();
+    void allowList_data();
+    void allowList();
+    void floodIsFolded();
+    void secondSenderIsWarnedOnce();
 };
 
 void TestAntennaControllerUnits::options_data() {
@@ -131,16 +210,19 @@ void TestAntennaControllerUnits::options_data() {
     QTest::addColumn<int>("port");
     QTest::addColumn<int>("model");
     QTest::addColumn<double>("deadband");
-    QTest::newRow("defaults") << QStringList{} << "127.0.0.1" << 10006 << 1 << 0.0;
-    QTest::newRow("all interfaces, chosen")
-        << QStringList{"--listen", "0.0.0.0:10006"} << "0.0.0.0" << 10006 << 1 << 0.0;
+    QTest::addColumn<int>("allowed");
+    QTest::newRow("defaults") << QStringList{} << "127.0.0.1" << 10006 << 1 << 0.0 << 0;
+    QTest::newRow("all interfaces, chosen, two --allow")
+        << QStringList{"--listen", "0.0.0.0:10006", "--allow", "192.0.2.1", "--allow=10.0.0.0/8"}
+        << "0.0.0.0" << 10006 << 1 << 0.0 << 2;
     QTest::newRow("equals form, port 0")
-        << QStringList{"--listen=127.0.0.2:0"} << "127.0.0.2" << 0 << 1 << 0.0;
+        << QStringList{"--listen=127.0.0.2:0"} << "127.0.0.2" << 0 << 1 << 0.0 << 0;
     QTest::newRow("IPv6 loopback")
-        << QStringList{"--listen", "[::1]:65535"} << "::1" << 65535 << 1 << 0.0;
-    QTest::newRow("network model, deadband")
-        << QStringList{"--model", "2", "--device", "127.0.0.1:4533", "--deadband", "0.25"}
-        << "127.0.0.1" << 10006 << 2 << 0.25;
+        << QStringList{"--listen", "[::1]:65535"} << "::1" << 65535 << 1 << 0.0 << 0;
+    QTest::newRow("network model, deadband, the last --model wins")
+        << QStringList{"--model",        "5",          "--model", "2", "--device",
+                       "127.0.0.1:4533", "--deadband", "0.25"}
+        << "127.0.0.1" << 10006 << 2 << 0.25 << 0;
 }
 
 void TestAntennaControllerUnits::options() {
@@ -149,6 +231,7 @@ void TestAntennaControllerUnits::options() {
     QFETCH(int, port);
     QFETCH(int, model);
     QFETCH(double, deadband);
+    QFETCH(int, allowed);
     const ParseResult result = ParseOptions(args);
     const Options* options = std::get_if<Options>(&result);
     QVERIFY(options);
@@ -156,6 +239,7 @@ void TestAntennaControllerUnits::options() {
     QCOMPARE(int(options->listenPort), port);
     QCOMPARE(options->model, model);
     QCOMPARE(options->deadband, deadband);
+    QCOMPARE(int(options->allow.size()), allowed);
 }
 
 void TestAntennaControllerUnits::badOptions_data() {
@@ -174,7 +258,9 @@ void TestAntennaControllerUnits::badOptions_data() {
     QTest::newRow("conf without key") << QStringList{"--conf", "=5"};
     QTest::newRow("value missing at end") << QStringList{"--model"};
     QTest::newRow("flag with value") << QStringList{"--verbose=1"};
-    QTest::newRow("single dash") << QStringList{"-h"};
+    QTest::newRow("unknown single dash") << QStringList{"-x"};
+    QTest::newRow("allow host name") << QStringList{"--allow", "localhost"};
+    QTest::newRow("allow prefix too long") << QStringList{"--allow", "10.0.0.0/33"};
     QTest::newRow("positional") << QStringList{"extra"};
 }
 
@@ -186,6 +272,79 @@ void TestAntennaControllerUnits::badOptions() {
     QVERIFY(!error->message.isEmpty());
     // --help wins even after a mistake, so that the operator always gets the text.
     QVERIFY(std::holds_alternative<HelpRequested>(ParseOptions(QStringList{"--help"} + args)));
+}
+
+void TestAntennaControllerUnits::helpAndVersion_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("help");
+    QTest::newRow("-h") << QStringList{"-h"} << true;
+    QTest::newRow("--help after options") << QStringList{"--model", "2", "--help"} << true;
+    QTest::newRow("-v") << QStringList{"-v"} << false;
+    QTest::newRow("--version") << QStringList{"--version"} << false;
+}
+
+void TestAntennaControllerUnits::helpAndVersion() {
+    QFETCH(QStringList, args);
+    QFETCH(bool, help);
+    const ParseResult result = ParseOptions(args);
+    QCOMPARE(std::holds_alternative<HelpRequested>(result), help);
+    QCOMPARE(std::holds_alternative<VersionRequested>(result), !help);
+}
+
+void TestAntennaControllerUnits::network_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("network");  // empty: refused
+    QTest::newRow("IPv4 address alone") << "192.0.2.10"
+                                        << "192.0.2.10/32";
+    QTest::newRow("IPv4 prefix") << "10.1.0.0/16"
+                                 << "10.1.0.0/16";
+    QTest::newRow("prefix 0") << "0.0.0.0/0"
+                              << "0.0.0.0/0";
+    QTest::newRow("IPv6 address alone") << "::1"
+                                        << "::1/128";
+    QTest::newRow("IPv6 prefix") << "2001:db8::/32"
+                                 << "2001:db8::/32";
+    QTest::newRow("IPv4-mapped") << "::ffff:192.0.2.1"
+                                 << "192.0.2.1/32";
+    QTest::newRow("IPv4 prefix 33") << "10.0.0.0/33"
+                                    << "";
+    QTest::newRow("IPv6 prefix 129") << "::/129"
+                                     << "";
+    QTest::newRow("empty prefix") << "10.0.0.0/"
+                                  << "";
+    QTest::newRow("signed prefix") << "10.0.0.0/+8"
+                                   << "";
+    QTest::newRow("netmask") << "10.0.0.0/255.0.0.0"
+                             << "";
+    QTest::newRow("no address") << "/8"
+                                << "";
+    QTest::newRow("host name") << "gateway"
+                               << "";
+}
+
+void TestAntennaControllerUnits::network() {
+    QFETCH(QString, text);
+    QFETCH(QString, network);
+    const auto parsed = ParseNetwork(text);
+    QCOMPARE(parsed ? QStringLiteral("%1/%2").arg(parsed->first.toString()).arg(parsed->second)
+                    : QString(),
+             network);
+}
+
+void TestAntennaControllerUnits::groupedCount_data() {
+    QTest::addColumn<qint64>("count");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("0") << qint64(0) << "0";
+    QTest::newRow("999") << qint64(999) << "999";
+    QTest::newRow("1000") << qint64(1000) << "1,000";
+    QTest::newRow("1204") << qint64(1204) << "1,204";
+    QTest::newRow("1234567") << qint64(1234567) << "1,234,567";
+}
+
+void TestAntennaControllerUnits::groupedCount() {
+    QFETCH(qint64, count);
+    QFETCH(QString, text);
+    QCOMPARE(GroupedCount(count), text);
 }
 
 void TestAntennaControllerUnits::csvField_data() {
@@ -226,12 +385,11 @@ void TestAntennaControllerUnits::limits_data() {
 void TestAntennaControllerUnits::limits() {
     QFETCH(QByteArray, command);
     QFETCH(bool, moves);
-    Rig rig;
+    Rig rig(0, 20, 100, [](Controller::Settings&, Script& s) { s.limits = {-10, 350, -5, 80}; });
     QVERIFY(rig.listening);
-    rig.mount.limits_ = {-10, 350, -5, 80};
     rig.send(command);
     const QList<QByteArray> replies = rig.replies(150);
-    QCOMPARE(rig.mount.sent.size(), size_t(moves ? 1 : 0));
+    QCOMPARE(rig.script->sentCount(), size_t(moves ? 1 : 0));
     // A refused command gets no reply at all; an accepted one the present position.
     QCOMPARE(replies.value(0), moves ? QByteArray("0,000.00,.00") : QByteArray());
     QCOMPARE(rig.eventLog().contains("outside the rotator's range"), !moves);
@@ -255,13 +413,13 @@ void TestAntennaControllerUnits::deadband() {
     Rig rig(deadband);
     QVERIFY(rig.listening);
     rig.send("0,010.00,10.00");
-    QTRY_COMPARE_WITH_TIMEOUT(rig.mount.sent.size(), size_t(1), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.script->sentCount(), size_t(1), 2000);
     rig.replies(50);
     rig.send(second);
     // Skipped or not, a valid command is answered.
     QVERIFY(!rig.replies(150).isEmpty());
-    QCOMPARE(rig.mount.sent.size(), size_t(sent ? 2 : 1));
-    QCOMPARE(rig.eventLog().contains("within deadband"), !sent);
+    QCOMPARE(rig.script->sentCount(), size_t(sent ? 2 : 1));
+    QCOMPARE(rig.csv().contains("within deadband of 10,10; not sent"), !sent);
 
     // The deadband measures from the last target sent, not from the skipped ones: creeping
     // by less than the deadband each time still moves the mount in the end.
@@ -269,24 +427,25 @@ void TestAntennaControllerUnits::deadband() {
         for (const char* step : {"0,010.60,10.00", "0,011.20,10.00"}) {
             rig.send(step);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(rig.mount.sent.back().azimuth, 11.2, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.script->with([](Script& x) { return x.sent.back().azimuth; }),
+                                  11.2, 2000);
     }
 }
 
 void TestAntennaControllerUnits::unreadablePositionIsNeverReported() {
     Rig rig;
     QVERIFY(rig.listening);
-    rig.mount.readable = false;
+    rig.script->with([](Script& x) { x.readable = false; });
     rig.send("0,020.00,10.00");
     QVERIFY(rig.replies(300).isEmpty());
-    QCOMPARE(rig.mount.sent.size(), size_t(1));
+    QCOMPARE(rig.script->sentCount(), size_t(1));
     const QByteArray log = rig.eventLog();
     QVERIFY(log.contains("position unreadable, no reply: scripted read failure"));
     // Polls fail too, but the outage is logged once, not at every poll.
-    QCOMPARE(log.count("position unreadable"), 2);
+    QCOMPARE(log.count("position unreadable"), 1);
 
-    rig.mount.readable = true;
-    rig.mount.present = {3, 2};
+    rig.script->with([](Script& x) { x.readable = true; });
+    rig.script->with([](Script& x) { x.present = Angles{3, 2}; });
     QCOMPARE(rig.replies(300).value(0), QByteArray("0,003.00,2.00"));
     QVERIFY(rig.eventLog().contains("position readable again"));
 }
@@ -294,8 +453,8 @@ void TestAntennaControllerUnits::unreadablePositionIsNeverReported() {
 void TestAntennaControllerUnits::refusedMoveStillReportsThePosition() {
     Rig rig;
     QVERIFY(rig.listening);
-    rig.mount.settable = false;
-    rig.mount.present = {1.5, 0.25};
+    rig.script->with([](Script& x) { x.settable = false; });
+    rig.script->with([](Script& x) { x.present = Angles{1.5, 0.25}; });
     rig.send("0,020.00,10.00");
     QCOMPARE(rig.replies(150).value(0), QByteArray("0,001.50,.25"));
     QVERIFY(rig.eventLog().contains("rotator error: scripted refusal"));
@@ -304,8 +463,10 @@ void TestAntennaControllerUnits::refusedMoveStillReportsThePosition() {
 void TestAntennaControllerUnits::pollRepliesUntilTheTargetIsReached() {
     Rig rig(0, 20, 100000);  // heartbeat out of the way: only changes are reported
     QVERIFY(rig.listening);
-    rig.mount.upcoming = {{0, 0}, {1, 1}, {1, 1}, {2, 2}, {3, 2}, {3, 2}};
-    rig.mount.present = {3, 2};
+    rig.script->with([](Script& x) {
+        x.upcoming = std::deque<Angles>{{0, 0}, {1, 1}, {1, 1}, {2, 2}, {3, 2}, {3, 2}};
+    });
+    rig.script->with([](Script& x) { x.present = Angles{3, 2}; });
     rig.send("0,003.00,2.00");
     const QList<QByteArray> replies = rig.replies(500);
     // One per distinct position, the repeated reads adding nothing, then silence at the target.
@@ -316,13 +477,148 @@ void TestAntennaControllerUnits::pollRepliesUntilTheTargetIsReached() {
 void TestAntennaControllerUnits::stuckShortOfTheTargetRepliesOnceAPeriod() {
     Rig rig(0, 20, 100);
     QVERIFY(rig.listening);
-    rig.mount.present = {2.5, 2};  // never gets to 3,2
+    rig.script->with([](Script& x) { x.present = Angles{2.5, 2}; });  // never gets to 3,2
     rig.send("0,003.00,2.00");
     const QList<QByteArray> replies = rig.replies(1000);
     // The command's reply and then about one every 100 ms, never one per 20 ms poll.
     QVERIFY2(replies.size() >= 6 && replies.size() <= 12, QByteArray::number(replies.size()));
     QVERIFY(std::all_of(replies.begin(), replies.end(),
                         [](const QByteArray& r) { return r == "0,002.50,2.00"; }));
+}
+
+void TestAntennaControllerUnits::newestTargetWins() {
+    Rig rig;
+    QVERIFY(rig.listening);
+    rig.script->with([](Script& x) { x.holdMoves = true; });
+    rig.send("0,010.00,1.00");
+    QTest::qWait(100);  // the rotator thread is now stuck in the first move
+    for (const char* command : {"0,020.00,2.00", "0,030.00,3.00", "0,040.00,4.00"}) {
+        rig.send(command);
+    }
+    // The event thread is free meanwhile: a bad datagram is still rejected at once.
+    rig.send("junk");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.csv().contains("rejected: 1 fields"), 1000);
+    rig.script->with([](Script& x) { x.holdMoves = false; });
+    rig.script->released.notify_all();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.script->sentCount(), size_t(2), 2000);
+    rig.replies(200);
+    // No queue: the commands that came while it was busy gave way to the newest.
+    const std::vector<Angles> sent = rig.script->with([](Script& x) { return x.sent; });
+    QCOMPARE(sent.size(), size_t(2));
+    QCOMPARE(sent[0].azimuth, 10.0);
+    QCOMPARE(sent[1].azimuth, 40.0);
+    const QByteArray csv = rig.csv();
+    QCOMPARE(csv.count("replaced by a newer command before the rotator answered"), 2);
+}
+
+void TestAntennaControllerUnits::lostRotatorIsReopenedWithBackoff() {
+    Rig rig(0, 20, 100, [](Controller::Settings& settings, Script& s) {
+        settings.rotator.firstRetry = std::chrono::milliseconds(200);
+        settings.rotator.maxRetry = std::chrono::milliseconds(500);
+        s.refusedOpens = 3;
+    });
+    QVERIFY(rig.listening);
+    rig.send("0,010.00,1.00");
+    QVERIFY(!rig.replies(100).isEmpty());
+    const auto lostAt = std::chrono::steady_clock::now();
+    rig.script->with([](Script& x) {
+        x.losses = 1;
+        x.sent.clear();
+        x.present = Angles{10, 1};
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(rig.eventLog().contains("rotator lost"), 1000);
+    // Meanwhile the target changes; it must reach the reopened rotator.
+    rig.send("0,012.00,1.00");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.script->sentCount() == 1, 5000);
+    QCOMPARE(rig.script->with([](Script& x) { return x.sent[0].azimuth; }), 12.0);
+
+    // Refused three times: retries after 200, 400 and 500 (the cap) ms, then the fourth opens.
+    const auto opens = rig.script->with([](Script& x) { return x.opens; });
+    QCOMPARE(opens.size(), size_t(4));
+    const auto ms = [](auto a, auto b) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
+    };
+    QVERIFY2(ms(lostAt, opens[0]) < 400, QByteArray::number(ms(lostAt, opens[0])));
+    const qint64 gaps[] = {ms(opens[0], opens[1]), ms(opens[1], opens[2]), ms(opens[2], opens[3])};
+    QVERIFY2(gaps[0] >= 390 && gaps[0] < 600, QByteArray::number(gaps[0]));
+    QVERIFY2(gaps[1] >= 490 && gaps[1] < 700, QByteArray::number(gaps[1]));
+    QVERIFY2(gaps[2] >= 490 && gaps[2] < 700, QByteArray::number(gaps[2]));
+
+    QVERIFY(!rig.replies(300).isEmpty());
+    const QByteArray log = rig.eventLog();
+    QCOMPARE(log.count("rotator lost: scripted link loss"), 1);
+    QCOMPARE(log.count("rotator back after"), 1);
+}
+
+void TestAntennaControllerUnits::allowList_data() {
+    QTest::addColumn<QStringList>("allow");
+    QTest::addColumn<bool>("moves");
+    QTest::newRow("no list") << QStringList{} << true;
+    QTest::newRow("the sender") << QStringList{"127.0.0.1"} << true;
+    QTest::newRow("its network") << QStringList{"127.0.0.0/8"} << true;
+    QTest::newRow("second entry") << QStringList{"192.0.2.0/24", "127.0.0.1/32"} << true;
+    QTest::newRow("another address") << QStringList{"127.0.0.2"} << false;
+    QTest::newRow("another network") << QStringList{"10.0.0.0/8"} << false;
+    QTest::newRow("IPv6 loopback only") << QStringList{"::1"} << false;
+}
+
+void TestAntennaControllerUnits::allowList() {
+    QFETCH(QStringList, allow);
+    QFETCH(bool, moves);
+    Rig rig(0, 20, 100, [&](Controller::Settings& settings, Script&) {
+        for (const QString& text : allow) {
+            settings.allow.push_back(*ParseNetwork(text));
+        }
+    });
+    QVERIFY(rig.listening);
+    rig.send("0,010.00,1.00");
+    QCOMPARE(rig.replies(200).isEmpty(), !moves);
+    QCOMPARE(rig.script->sentCount(), size_t(moves ? 1 : 0));
+    QCOMPARE(rig.eventLog().contains("sender not allowed"), !moves);
+}
+
+void TestAntennaControllerUnits::floodIsFolded() {
+    Rig rig(0, 20, 100, [](Controller::Settings& settings, Script&) {
+        settings.foldPeriod = std::chrono::milliseconds(400);
+    });
+    QVERIFY(rig.listening);
+    for (int i = 0; i < 50; ++i) {
+        rig.send("0,abc,1");
+    }
+    rig.send("0,999.00,1.00");  // another kind: a line of its own
+    rig.replies(1500);
+    const QByteArray log = rig.eventLog();
+    QCOMPARE(log.count("rejected from"), 2);
+    QVERIFY2(QRegularExpression(R"(rejected 49 datagrams from 127\.0\.0\.1 in the last \d+ s: )"
+                                R"(not a command\n)")
+                 .match(QString::fromUtf8(log))
+                 .hasMatch(),
+             log.constData());
+    // Ten rows a second at most, and one row for the rest.
+    const QByteArray csv = rig.csv();
+    QCOMPARE(csv.count("rejected: azimuth is not a number"), 10);
+    QVERIFY2(csv.contains("rejected: 41 more datagrams in that second, not recorded"),
+             csv.constData());
+    QVERIFY(!log.contains("\n\n"));
+}
+
+void TestAntennaControllerUnits::secondSenderIsWarnedOnce() {
+    Rig rig;
+    QVERIFY(rig.listening);
+    QUdpSocket second;
+    QUdpSocket third;
+    QVERIFY(second.bind(kLoopback, 0) && third.bind(kLoopback, 0));
+    rig.send("0,010.00,1.00");
+    for (int i = 0; i < 3; ++i) {
+        second.writeDatagram("0,011.00,1.00", kLoopback, rig.controller->port());
+        rig.send("0,010.00,1.00");
+    }
+    third.writeDatagram("0,012.00,1.00", kLoopback, rig.controller->port());
+    rig.replies(200);
+    const QByteArray log = rig.eventLog();
+    QCOMPARE(log.count("WARNING"), 3);  // the second, the first again (after it), the third
+    QCOMPARE(log.count("WARNING: 127.0.0.1:" + QByteArray::number(second.localPort())), 1);
+    QCOMPARE(log.count("WARNING: 127.0.0.1:" + QByteArray::number(third.localPort())), 1);
 }
 
 QTEST_GUILESS_MAIN(TestAntennaControllerUnits)
