@@ -31,20 +31,25 @@ install(FILES ${HELIOSTAT_PACKAGING_OUT}/${HELIOSTAT_APP_ID}.metainfo.xml
 install(FILES ${HELIOSTAT_PACKAGING_OUT}/antenna-controller.service DESTINATION lib/systemd/user)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
 
-# Manual pages: the version goes in, then gzip -n so that rebuilding gives the same bytes.
+# Manual pages and the changelog: the version goes in, then gzip -n so that rebuilding gives
+# the same bytes.
 set(HELIOSTAT_MAN_PAGES heliostat heliostat-table antenna-controller)
 set(heliostat_man_gz)
+set(heliostat_gz)
 foreach(page IN LISTS HELIOSTAT_MAN_PAGES)
-    set(out ${HELIOSTAT_PACKAGING_OUT}/man/${page}.1)
-    configure_file(${HELIOSTAT_PACKAGING_DIR}/man/${page}.1 ${out} @ONLY)
-    add_custom_command(OUTPUT ${out}.gz
-                       COMMAND gzip -9 -n -k -f ${out}
-                       DEPENDS ${out}
-                       VERBATIM)
-    list(APPEND heliostat_man_gz ${out}.gz)
+    configure_file(${HELIOSTAT_PACKAGING_DIR}/man/${page}.1
+                   ${HELIOSTAT_PACKAGING_OUT}/man/${page}.1 @ONLY)
+    list(APPEND heliostat_man_gz ${HELIOSTAT_PACKAGING_OUT}/man/${page}.1.gz)
 endforeach()
-add_custom_target(heliostat_man_pages ALL DEPENDS ${heliostat_man_gz})
+configure_file(${HELIOSTAT_PACKAGING_DIR}/changelog.in ${HELIOSTAT_PACKAGING_OUT}/changelog @ONLY)
+foreach(gz IN LISTS heliostat_man_gz ITEMS ${HELIOSTAT_PACKAGING_OUT}/changelog.gz)
+    string(REGEX REPLACE "[.]gz$" "" plain ${gz})
+    add_custom_command(OUTPUT ${gz} COMMAND gzip -9 -n -k -f ${plain} DEPENDS ${plain} VERBATIM)
+    list(APPEND heliostat_gz ${gz})
+endforeach()
+add_custom_target(heliostat_compressed_docs ALL DEPENDS ${heliostat_gz})
 install(FILES ${heliostat_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${HELIOSTAT_PACKAGING_OUT}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)
@@ -54,12 +59,11 @@ set(CPACK_PACKAGE_CONTACT ${HELIOSTAT_MAINTAINER})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "heliostat steering: sun position, mirror angles and rotator control")
+    "steer a sun-reflecting mirror toward a fixed target")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${HELIOSTAT_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${HELIOSTAT_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What no library link reveals: the Japanese font the window draws with, Qt's platform plugins,
 # Qt's Japanese catalogue, the SVG plugins that draw the window icon, and rotctld, which the
@@ -67,8 +71,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "fonts-ipaexfont-gothic, qt6-qpa-plugins, qt6-translations-l10n, libqt6svg6, libhamlib-utils")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "heliostat steering: sun position, mirror angles and rotator control
-Every 750 ms the window (heliostat) computes the sun's position for Japan
+    "Every 750 ms the window (heliostat) computes the sun's position for Japan
 Standard Time at an observation point, points a mirror between the sun and a
 fixed target, draws a polar sky chart, announces sunset and sunrise, and sends
 the mirror angles over UDP to the antenna controller (antenna-controller),

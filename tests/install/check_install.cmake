@@ -19,7 +19,8 @@ set(expected
     share/man/man1/heliostat-table.1.gz
     share/man/man1/antenna-controller.1.gz
     lib/systemd/user/antenna-controller.service
-    share/doc/heliostat/copyright)
+    share/doc/heliostat/copyright
+    share/doc/heliostat/changelog.gz)
 
 # What the installed files point at must be installed too.
 set(desktop ${PREFIX}/share/applications/${APP_ID}.desktop)
