@@ -57,6 +57,12 @@ private slots:
             << Utc(1992, 10, 12, 23, 59, 60 - 59.184) << 198.378121 << -7.783817 << 0.0002;
         QTest::newRow("equinox 2026") << Utc(2026, 3, 20, 14, 46, 0) << 0.0 << 0.0 << 0.0005;
         QTest::newRow("solstice 2026") << Utc(2026, 6, 21, 8, 24, 0) << 90.0 << 23.4381 << 0.001;
+        // The ends of the range against the Astronomical Almanac's low-precision formulas
+        // (0.01°), worked by hand: J2000 coordinates would be 0.7° off in 1950 and in 2100.
+        QTest::newRow("1950, low precision")
+            << Utc(1950, 2, 10, 3, 0, 0) << 323.2044 << -14.5618 << 0.015;
+        QTest::newRow("2100, low precision")
+            << Utc(2100, 11, 10, 3, 0, 0) << 225.3166 << -17.1207 << 0.015;
     }
     void ofDate() {
         QFETCH(UtcTime, utc);
