@@ -9,6 +9,7 @@
 
 #include "cycle/jst_clock.h"
 #include "cycle/solcal.h"
+#include "table/table_run.h"
 
 namespace {
 
@@ -54,5 +55,24 @@ void BM_TableToolYear(benchmark::State& bench) {
     bench.SetItemsProcessed(bench.iterations() * 525600);
 }
 BENCHMARK(BM_TableToolYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+// The same year in process, CSV written to a temporary file: the cycles, the CALRISE memo and
+// the formatting without the process start.
+void BM_TableYearToFile(benchmark::State& bench) {
+    const QStringList arguments{
+        "heliostat-table",    "--preset", "東京",   "--target-el",         "35.64",
+        "--target-az",        "139.3",    "--from", "2026-01-01 00:00:00", "--to",
+        "2026-12-31 23:59:00"};
+    for (auto _ : bench) {
+        std::FILE* out = std::tmpfile();
+        if (out == nullptr || heliostat::table::RunTable(arguments, out, stderr) != 0) {
+            bench.SkipWithError("the table run failed");
+            return;
+        }
+        std::fclose(out);
+    }
+    bench.SetItemsProcessed(bench.iterations() * 525600);
+}
+BENCHMARK(BM_TableYearToFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace
