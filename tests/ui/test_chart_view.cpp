@@ -112,6 +112,52 @@ private slots:
         QCOMPARE(op.text, QStringLiteral("観測点緯度が数値ではありません"));
         QVERIFY(support::IsSunRed(op.outline));
     }
+
+    // Keep their places, and do not run into one another.
+    void ringLabelsStayApart() {
+        ChartView chart;
+        heliostat::cycle::DrawEmptyChart(chart);
+        QList<QRectF> rings;
+        for (const auto& op : chart.Operations()) {
+            if (op.kind == Kind::Text && op.text.endsWith(QStringLiteral("°"))) {
+                rings << op.box;
+                QCOMPARE(op.y, 1000.0);
+            }
+        }
+        QCOMPARE(rings.size(), 3);
+        QVERIFY(!rings[0].intersects(rings[1]) && !rings[1].intersects(rings[2]));
+    }
+
+    // Day texts at the top left and night texts at the bottom: the silence line goes where
+    // neither is, nor the sun.
+    void noticeAvoidsTextsAndSun_data() {
+        QTest::addColumn<bool>("night");
+        QTest::newRow("day") << false;
+        QTest::newRow("night") << true;
+    }
+
+    void noticeAvoidsTextsAndSun() {
+        QFETCH(bool, night);
+        ChartView chart;
+        chart.SetNotice(QStringLiteral("コントローラから応答なし（12秒）"));
+        heliostat::cycle::DrawChartBackground(chart);
+        if (night) {
+            heliostat::cycle::PRINTRISE(chart, 4, 48);
+        } else {
+            heliostat::cycle::DRAWSUN(chart, 5, 180);  // low in the south, near the bottom
+            heliostat::cycle::PRINTSET(chart, 17, 5);
+        }
+        QVERIFY(!chart.NoticeBox().isEmpty());
+        for (const auto& op : chart.Operations()) {
+            const QRectF covered =
+                op.kind == Kind::Circle && op.filled
+                    ? QRectF(op.x / 15 - op.radius / 15, op.y / 15 - op.radius / 15,
+                             2 * op.radius / 15, 2 * op.radius / 15)
+                    : op.box;
+            QVERIFY2(!covered.intersects(chart.NoticeBox()), qPrintable(op.text));
+        }
+        QVERIFY(QRectF(QPointF(0, 0), chart.size()).contains(chart.NoticeBox()));
+    }
 };
 
 QTEST_MAIN(TestChartView)

@@ -1,4 +1,6 @@
 // The window's plain helpers: stow text, clock text, message wrapping and the command line.
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "ui/operator_text.h"
@@ -146,6 +148,30 @@ private slots:
                 (o.pointing == heliostat::cycle::Pointing::Exact ? "exact" : "mean");
             QCOMPARE(got, summary);
         }
+    }
+
+    // The real program: usage errors end it before any window opens.
+    void exitStatus_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2;
+        QTest::newRow("stow out of range") << QStringList{"--stow", "400,0"} << 2;
+        QTest::newRow("log that cannot be opened")
+            << QStringList{"--log", "/nonexistent-dir/session.csv"} << 2;
+        QTest::newRow("version") << QStringList{"-v"} << 0;
+    }
+
+    void exitStatus() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QProcess program;
+        program.start(QStringLiteral(HELIOSTAT_WINDOW_BINARY), args);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), status);
+        const QByteArray said =
+            status == 0 ? program.readAllStandardOutput() : program.readAllStandardError();
+        QVERIFY2(said.contains(status == 0 ? "heliostat " : "heliostat: "), said.constData());
     }
 };
 
