@@ -185,9 +185,9 @@ void Controller::reject(const Client& sender, const QString& kind, const QString
         log_.event(line);
     }
     if (const auto held = csvRejections_.heldBack(now)) {
-        log_.record(
-            {}, {},
-            QStringLiteral("rejected: %1 more datagrams in that second, not recorded").arg(*held));
+        log_.record({}, {},
+                    QStringLiteral("rejected: %1 more datagrams in that second, not recorded")
+                        .arg(GroupedCount(*held)));
     }
     if (csvRejections_.take(now)) {
         log_.record(shown, {}, QStringLiteral("rejected: ") + reason);
@@ -262,6 +262,9 @@ void Controller::handle(const QByteArray& payload, const Client& sender) {
         note = QStringLiteral("moving to %1").arg(Degrees(target));
         if (!lastSent_ || lastSent_->azimuth != target.azimuth ||
             lastSent_->elevation != target.elevation) {
+            if (arrived_ || !lastSent_) {
+                movingSince_ = now;
+            }
             arrived_ = false;
         }
         lastSent_ = target;
@@ -373,16 +376,23 @@ void Controller::onPosition(const RotatorReport& report) {
     }
     if (atTarget && lastSent_ && !arrived_) {
         arrived_ = true;
-        log_.event(QStringLiteral("arrived at %1").arg(Degrees(*lastSent_)));
+        // Tracking steps of a hundredth of a degree settle at once; only a real move (a slew
+        // to the first target or to sunrise) is worth a line.
+        const qint64 took = clock_.elapsed() - movingSince_;
+        if (took >= 1000 || settings_.verbose) {
+            log_.event(QStringLiteral("arrived at %1 after %2 s")
+                           .arg(Degrees(*lastSent_))
+                           .arg(double(took) / 1000, 0, 'f', 1));
+        }
     }
 }
 
 void Controller::flushSummaries(bool all) {
     const qint64 now = clock_.elapsed();
     if (const auto held = csvRejections_.heldBack(now, all)) {
-        log_.record(
-            {}, {},
-            QStringLiteral("rejected: %1 more datagrams in that second, not recorded").arg(*held));
+        log_.record({}, {},
+                    QStringLiteral("rejected: %1 more datagrams in that second, not recorded")
+                        .arg(GroupedCount(*held)));
     }
     for (const QString& line : folder_.due(now, all)) {
         log_.event(line);

@@ -106,6 +106,7 @@ private:
     bool readFailing_ = false;
     bool replyFailing_ = false;
     bool arrived_ = false;
+    qint64 movingSince_ = 0;
     std::optional<qint64> lostAt_;
 
     // Last: its thread reports to the members above until it has stopped.

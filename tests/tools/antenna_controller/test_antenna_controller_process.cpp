@@ -172,6 +172,10 @@ void TestAntennaControllerProcess::validCommandIsAnsweredAtTheSender() {
 
     // At the target the replies stop: nothing changes and nothing is left to reach.
     QVERIFY(!WaitForDatagram(*client_, 1500, AnyDatagram));
+    // A slew of 10 degrees at about 6 degrees a second: one line when it starts, one at the end.
+    QVERIFY(
+        controller_->waitForError(QRegularExpression(R"(arrived at 10,5 after 1\.\d s)"), 1000));
+    QCOMPARE(controller_->errors().count("moving to 10,5"), 1);
 }
 
 void TestAntennaControllerProcess::malformedIsIgnored_data() {
