@@ -48,15 +48,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     heliostat::link::TokenRemainder() = data.ConsumeRandomLengthString(64);
     model.set_remainder(heliostat::link::TokenRemainder());
 
-    for (int call = 0; call < 64 && data.remaining_bytes() > 0; ++call) {
+    for (int call = 0; call < 16 && data.remaining_bytes() > 0; ++call) {
         std::string source;
-        switch (data.ConsumeIntegralInRange(0, 7)) {
+        switch (data.ConsumeIntegralInRange(0, 15)) {
             case 0:
                 source = LongText(data);
                 break;
             case 1:
             case 2:
             case 3:
+            case 4:
+            case 5:
+            case 6:
                 source = data.ConsumeRandomLengthString(256);
                 break;
             default:

@@ -1,7 +1,9 @@
-// The whole calculation cycle fed arbitrary coordinate and target texts at instants spread
-// over the supported years. Whatever it writes or sends must be a finite number text: sun
-// angles always within elevation -90..90 and azimuth 0..360, mirror angles too whenever the
-// targets lie within those ranges. A cycle may fail only with the program's own error.
+// The whole calculation cycle, in either pointing mode, fed arbitrary coordinate and target
+// texts at instants spread over the supported years (and some of the years 1 to 9999 beyond).
+// Whatever it writes or sends must be a finite number text: sun angles always within
+// elevation -90..90 and azimuth 0..360, mirror angles too whenever the targets lie within
+// those ranges. A cycle may fail only with the program's own error, and must fail for a date
+// outside the supported range.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -27,7 +29,8 @@ namespace {
 using heliostat::fuzz::Quoted;
 namespace cycle = heliostat::cycle;
 
-// The years the cycle's clock reading is spread over: the supported dates and a little beyond.
+// Most instants fall in these years (the supported dates and a little beyond), the others
+// anywhere in the years 1 to 9999.
 constexpr int kFirstYear = 1899;
 constexpr int kLastYear = 2101;
 
@@ -127,15 +130,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const bool targetsInRange = state.TargetElevation >= -90 && state.TargetElevation <= 90 &&
                                 state.TargetAzimuth >= 0 && state.TargetAzimuth <= 360;
     MemoryHost host(latitude, longitude, targetsInRange);
+    const auto pointing = data.ConsumeBool() ? cycle::Pointing::Exact : cycle::Pointing::Mean;
 
     using namespace std::chrono;
-    const sys_seconds first{sys_days{year{kFirstYear} / January / 1}};
-    const sys_seconds last{sys_days{year{kLastYear} / December / 31} + hours{24}};
     for (int tick = 0; tick < 4 && data.remaining_bytes() > 0; ++tick) {
+        const bool wide = data.ConsumeIntegralInRange(0, 7) == 0;
+        const sys_seconds first{sys_days{year{wide ? 1 : kFirstYear} / January / 1}};
+        const sys_seconds last{sys_days{year{wide ? 9999 : kLastYear} / December / 31} + days{1}};
         // JST instants, given to the cycle as the UTC clock reading nine hours earlier.
         const sys_seconds jst{seconds{data.ConsumeIntegralInRange<std::int64_t>(
             first.time_since_epoch().count(), last.time_since_epoch().count() - 1)}};
-        const sys_time<milliseconds> utc = jst - hours{9};
+        const cycle::UtcMillis utc = jst - hours{9};
         const year_month_day date{floor<days>(jst)};
         const hh_mm_ss<seconds> time{jst - floor<days>(jst)};
         char when[48];
@@ -147,9 +152,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         host.context = std::string(when) + ", latitude " + Quoted(latitude) + ", longitude " +
                        Quoted(longitude) + ", target elevation " + Quoted(targetElevation) +
                        ", target azimuth " + Quoted(targetAzimuth);
+        if (pointing == cycle::Pointing::Exact) {
+            host.context += ", exact pointing";
+        }
+        // The supported dates: 1900-03-01 00:00:00 to 2100-02-28 23:59:59 JST as the README and
+        // --help give them; the exact mode's ephemeris takes the whole years 1900 to 2100.
+        const bool supported =
+            pointing == cycle::Pointing::Exact
+                ? jst >= sys_days{year{1900} / January / 1} &&
+                      jst < sys_days{year{2101} / January / 1}
+                : jst >= sys_days{year{1900} / March / 1} && jst < sys_days{year{2100} / March / 1};
         const int sentBefore = host.sent;
         try {
-            cycle::SOLCAL(state, host, utc);
+            cycle::SOLCAL(state, host, utc, pointing);
+            FUZZ_CHECK(supported,
+                       "a date outside the supported range was computed; " + host.context);
             FUZZ_CHECK(host.sent == sentBefore + 1,
                        "a completed cycle sent nothing; " + host.context);
         } catch (const heliostat::HeliostatError&) {

@@ -257,6 +257,23 @@ inline std::optional<std::int32_t> ModelPort(std::string_view text) {
     return static_cast<std::int32_t>(whole);
 }
 
+// A reply field fit to be shown as an angle: at most 32 characters; blank or empty once
+// blanks, tabs and line breaks are taken off both ends, or else a decimal number by the
+// strict rule's shape whose value is finite.
+inline bool ModelReplyField(std::string_view text) {
+    if (text.size() > 32) {
+        return false;
+    }
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text.empty() || ModelStrict(text).has_value();
+}
+
 // --- Number to text ---------------------------------------------------------------------------
 
 // The shortest digits that read back as |value|, with the decimal exponent of the first one:

@@ -114,6 +114,11 @@ int main(int argc, char* argv[]) {
                       .arg(error));
         return kExitFailure;
     }
+    QString allowed;
+    for (const auto& [network, prefix] : options.allow) {
+        allowed += (allowed.isEmpty() ? QStringLiteral("; commands only from ") : ", ") +
+                   QStringLiteral("%1/%2").arg(network.toString()).arg(prefix);
+    }
     log.event(
         QStringLiteral("started: rotator model %1 \"%2\"%3, azimuth [%4, %5], elevation "
                        "[%6, %7], deadband %8; listening on %9:%10")
@@ -126,7 +131,8 @@ int main(int argc, char* argv[]) {
             .arg(limits.maxElevation)
             .arg(options.deadband)
             .arg(controller.address().toString())
-            .arg(controller.port()));
+            .arg(controller.port()) +
+        allowed);
 
     const int rc = app.exec();
     log.event(
