@@ -8,6 +8,7 @@
 #include <QUdpSocket>
 
 #include <cstring>
+#include <utility>
 
 #include "astro/errors.h"
 #include "cycle/number_text.h"
@@ -33,10 +34,10 @@ QString IcmpReason(const sock_extended_err& err) {
     const bool v6 = err.ee_origin == SO_EE_ORIGIN_ICMP6;
     if ((v4 && err.ee_type == 3 && err.ee_code == 3) ||
         (v6 && err.ee_type == 1 && err.ee_code == 4)) {
-        return QStringLiteral("アンテナコントローラのポートに届きません（port unreachable）");
+        return QStringLiteral("コントローラのポートに届きません（port unreachable）");
     }
     if (v4 || v6) {
-        return QStringLiteral("アンテナコントローラに届きません（ICMP %1/%2）")
+        return QStringLiteral("コントローラに届きません（ICMP %1/%2）")
             .arg(err.ee_type)
             .arg(err.ee_code);
     }
@@ -110,6 +111,7 @@ void ControllerLink::Open(const QHostAddress& controller, quint16 port) {
 
 void ControllerLink::Close() {
     socket_->close();
+    pendingError_.reset();
     controller_.clear();
     port_ = 0;
 }
@@ -127,22 +129,30 @@ void ControllerLink::Send(std::string_view payload) {
         Fail(QStringLiteral("アンテナコントローラへの通信が開始されていません。"), "send");
     }
     const QByteArray bytes(payload.data(), static_cast<qsizetype>(payload.size()));
-    const qint64 sent = socket_->writeDatagram(bytes, controller_, port_);
+    qint64 sent = socket_->writeDatagram(bytes, controller_, port_);
     if (sent != bytes.size()) {
-        // The system refuses a send after an ICMP error; name that error when it is queued.
+        // The system refuses one send after an ICMP error about an earlier datagram. That
+        // error is kept for TakeSocketError, and this datagram is tried once more: the
+        // controller may be listening by now, and a stow must not be lost to old news.
         const std::optional<QString> icmp = TakeSocketError();
-        Fail(icmp ? *icmp
-                  : QStringLiteral("アンテナコントローラへ送信できません（%1）。")
-                        .arg(socket_->errorString()),
-             "send");
+        if (icmp) {
+            pendingError_ = icmp;
+            sent = socket_->writeDatagram(bytes, controller_, port_);
+        }
+        if (sent != bytes.size()) {
+            Fail(icmp ? *icmp
+                      : QStringLiteral("アンテナコントローラへ送信できません（%1）。")
+                            .arg(socket_->errorString()),
+                 "send");
+        }
     }
 }
 
 std::optional<QString> ControllerLink::TakeSocketError() {
+    std::optional<QString> reason = std::exchange(pendingError_, std::nullopt);
     if (socket_->state() != QAbstractSocket::BoundState) {
-        return std::nullopt;
+        return reason;
     }
-    std::optional<QString> reason;
     const int fd = static_cast<int>(socket_->socketDescriptor());
     for (;;) {
         char data[512];

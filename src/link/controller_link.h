@@ -71,6 +71,7 @@ private:
     QUdpSocket* socket_;
     QHostAddress controller_;
     quint16 port_ = 0;
+    std::optional<QString> pendingError_;  // found by a send, not yet taken
 };
 
 }  // namespace heliostat::link

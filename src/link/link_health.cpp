@@ -63,7 +63,9 @@ LinkHealth ClassifyHealth(const HealthInput& input) {
 
 std::string SilenceLine(const HealthInput& input) {
     if (!input.refusal.empty()) {
-        return input.refusal;
+        // The chart is narrow: the reason without its technical remark, which the tooltip
+        // keeps.
+        return input.refusal.substr(0, input.refusal.find("（"));
     }
     const double age = input.secondsSinceReply ? *input.secondsSinceReply : input.secondsSinceStart;
     return "コントローラから応答なし（" + WholeSeconds(age) + "秒）";

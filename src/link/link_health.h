@@ -42,7 +42,7 @@ bool AnglesAgree(std::string_view commandedAzimuth, std::string_view commandedEl
 std::string HealthDescription(LinkHealth health, const HealthInput& input);
 
 // The chart's one line for a silent link, e.g. "コントローラから応答なし（12秒）", or the
-// refusal's reason.
+// refusal's reason up to its first full-width parenthesis.
 std::string SilenceLine(const HealthInput& input);
 
 }  // namespace heliostat::link

@@ -106,7 +106,7 @@ private slots:
         in.secondsSinceReply = 12.9;
         QCOMPARE(QString::fromStdString(SilenceLine(in)),
                  QStringLiteral("コントローラから応答なし（12秒）"));
-        in.refusal = "ポートに届きません";
+        in.refusal = "ポートに届きません（port unreachable）";
         QCOMPARE(QString::fromStdString(SilenceLine(in)), QStringLiteral("ポートに届きません"));
     }
 

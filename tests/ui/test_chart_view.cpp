@@ -125,7 +125,9 @@ private slots:
             }
         }
         QCOMPARE(rings.size(), 3);
-        QVERIFY(!rings[0].intersects(rings[1]) && !rings[1].intersects(rings[2]));
+        // Drawn as 0°, 30°, 60°: each ends at least 3 pixels before the next one begins.
+        QVERIFY(rings[2].right() + 3 <= rings[1].left());
+        QVERIFY(rings[1].right() + 3 <= rings[0].left());
     }
 
     // Day texts at the top left and night texts at the bottom: the silence line goes where

@@ -471,8 +471,9 @@ private slots:
         QTest::mouseClick(rig.Start(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(rig.window.Health(), LinkHealth::Silent, 5000);
         QVERIFY(Reddish(rig.Tint("txtAntennaAzimuth")));
-        QVERIFY2(rig.Chart().Notice().contains(QStringLiteral("port unreachable")),
-                 qPrintable(rig.Chart().Notice()));
+        QCOMPARE(rig.Chart().Notice(), QStringLiteral("コントローラのポートに届きません"));
+        QVERIFY2(rig.Edit("txtAntennaAzimuth")->toolTip().contains("port unreachable"),
+                 qPrintable(rig.Edit("txtAntennaAzimuth")->toolTip()));
     }
 
     void stowAndSessionRecord_data() {
