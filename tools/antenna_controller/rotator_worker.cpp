@@ -102,12 +102,15 @@ void RotatorWorker::run() {
     while (waitForWork(lock)) {
         if (!mount_) {
             lock.unlock();
+            // Counted from the start of the attempt: an open that waits for its time-out (a
+            // frozen rotctld) does not stretch the interval.
+            const Clock::time_point attempt = Clock::now();
             std::string error;
             std::unique_ptr<Mount> opened = reopen_(&error);
             lock.lock();
             if (!opened) {
                 backoff_ = std::min(backoff_ * 2, timing_.maxRetry);
-                nextRetry_ = Clock::now() + backoff_;
+                nextRetry_ = attempt + backoff_;
                 continue;
             }
             mount_ = std::move(opened);
