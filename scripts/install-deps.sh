@@ -11,6 +11,7 @@ packages=(
   liberfa-dev
   fonts-ipaexfont-gothic
   xvfb xdotool xauth
+  clang libclang-rt-14-dev
   libqt6svg6 desktop-file-utils appstream dpkg-dev file
   qt6-translations-l10n
 )
