@@ -47,7 +47,7 @@ std::chrono::system_clock::time_point FromJst(const JstDateTime& jst);
 inline constexpr JstDateTime kFirstSupportedJst{1900, 3, 1, 0, 0, 0, 0};
 inline constexpr JstDateTime kLastSupportedJst{2100, 2, 28, 23, 59, 59, 999};
 inline constexpr const char* kSupportedRangeText =
-    "1900-03-01 00:00:00 から 2100-02-28 23:59:59 まで（日本標準時）";
+    "日本標準時 1900-03-01 00:00:00 から 2100-02-28 23:59:59 まで";
 
 bool IsSupportedDate(const JstDateTime& jst);
 
