@@ -186,6 +186,48 @@ private slots:
         QCOMPARE(cycle::ToJst(utc + std::chrono::hours{12} - std::chrono::milliseconds{1}).day, 21);
     }
 
+    // Readings far outside the system clock's nanosecond range (1677 to 2262) convert without
+    // wrapping; the cycle runs only from 1 March 1900 to 28 February 2100. Instants in
+    // milliseconds since 1970 from a calendar calculation done independently.
+    void wideClockReadings_data() {
+        QTest::addColumn<QList<int>>("jst");  // year, month, day, hour, minute, second, ms
+        QTest::addColumn<qint64>("utcMs");
+        QTest::addColumn<bool>("computed");
+        QTest::newRow("year 1") << QList<int>{1, 1, 1, 0, 0, 0, 0} << qint64(-62135629200000)
+                                << false;
+        QTest::newRow("epoch") << QList<int>{1970, 1, 1, 9, 0, 0, 0} << qint64(0) << true;
+        QTest::newRow("first day")
+            << QList<int>{1900, 3, 1, 0, 0, 0, 0} << qint64(-2203923600000) << true;
+        QTest::newRow("last instant")
+            << QList<int>{2100, 2, 28, 23, 59, 59, 999} << qint64(4107509999999) << true;
+        QTest::newRow("1 March 2100")
+            << QList<int>{2100, 3, 1, 0, 0, 0, 0} << qint64(4107510000000) << false;
+        QTest::newRow("end of 9999")
+            << QList<int>{9999, 12, 31, 23, 59, 59, 999} << qint64(253402268399999) << false;
+    }
+    void wideClockReadings() {
+        QFETCH(QList<int>, jst);
+        QFETCH(qint64, utcMs);
+        QFETCH(bool, computed);
+        const cycle::JstDateTime t{jst[0], jst[1], jst[2], jst[3], jst[4], jst[5], jst[6]};
+        const cycle::UtcMillis utc = cycle::JstToUtc(t);
+        QCOMPARE(qint64(utc.time_since_epoch().count()), utcMs);
+        const cycle::JstDateTime back = cycle::ToJst(utc);
+        QCOMPARE((QList<int>{back.year, back.month, back.day, back.hour, back.minute, back.second,
+                             back.millisecond}),
+                 jst);
+        FakeHost host("35.65", "139.7");
+        auto state = Targets(10, 200);
+        try {
+            cycle::SOLCAL(state, host, utc);
+            QVERIFY(computed);
+        } catch (const HeliostatError& e) {
+            QVERIFY2(!computed, e.what());
+            QCOMPARE(e.failed(), std::string("SOLCAL"));
+            QVERIFY(host.sent.isEmpty());
+        }
+    }
+
     // The marker shows on every second day cycle; night cycles leave the phase alone.
     void markerBlinksOverDayAndNight() {
         FakeHost host("35.65", "139.7");
