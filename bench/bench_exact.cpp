@@ -90,5 +90,7 @@ void BM_SolcalExact(benchmark::State& bench, milliseconds step) {
 }
 BENCHMARK_CAPTURE(BM_SolcalExact, window_750ms, milliseconds(750));
 BENCHMARK_CAPTURE(BM_SolcalExact, table_1min, minutes(1));
+// The first cycle of each date: new ephemeris samples and a new sunrise and sunset search.
+BENCHMARK_CAPTURE(BM_SolcalExact, first_of_each_day, days(1))->Unit(benchmark::kMicrosecond);
 
 }  // namespace
