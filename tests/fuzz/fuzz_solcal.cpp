@@ -2,8 +2,8 @@
 // texts at instants spread over the supported years (and some of the years 1 to 9999 beyond).
 // Whatever it writes or sends must be a finite number text: sun angles always within
 // elevation -90..90 and azimuth 0..360, mirror angles too whenever the targets lie within
-// those ranges. A cycle may fail only with the program's own error, and must fail for a date
-// outside the supported range.
+// those ranges; the chart time lies within 0:00 to 23:59. A cycle may fail only with the
+// program's own error, and must fail for a date outside the supported range.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -164,7 +164,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 : jst >= sys_days{year{1900} / March / 1} && jst < sys_days{year{2100} / March / 1};
         const int sentBefore = host.sent;
         try {
-            cycle::SOLCAL(state, host, utc, pointing);
+            const cycle::CycleReport report = cycle::SOLCAL(state, host, utc, pointing);
+            FUZZ_CHECK(heliostat::fuzz::ChartTime(report.chartTime),
+                       "chart time " + Quoted(report.chartTime) + "; " + host.context);
             FUZZ_CHECK(supported,
                        "a date outside the supported range was computed; " + host.context);
             FUZZ_CHECK(host.sent == sentBefore + 1,

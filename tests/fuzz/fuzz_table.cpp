@@ -132,27 +132,6 @@ std::optional<std::vector<std::vector<std::string>>> ParseCsv(std::string_view t
     return records;
 }
 
-// "H時M分" with an hour of 0 to 23 and a minute of 0 to 59, no leading zeros.
-bool ChartTime(std::string_view text) {
-    const auto number = [&](std::string_view& rest, int high) {
-        std::size_t n = 0;
-        int value = 0;
-        while (n < rest.size() && model::Digit(rest[n]) && n < 3) {
-            value = value * 10 + (rest[n] - '0');
-            ++n;
-        }
-        const bool ok = n > 0 && (n == 1 || rest[0] != '0') && value <= high;
-        rest.remove_prefix(n);
-        return ok;
-    };
-    std::string_view rest = text;
-    if (!number(rest, 23) || !rest.starts_with("時")) {
-        return false;
-    }
-    rest.remove_prefix(std::string_view("時").size());
-    return number(rest, 59) && rest == "分";
-}
-
 // Mostly real dates near the supported range, sometimes any digits in the right shape.
 std::string DateText(FuzzedDataProvider& data) {
     char text[64];
@@ -272,7 +251,7 @@ void CheckTable(const std::vector<std::string>& tokens, int status, const std::s
             ShownNumber(row[4]) && ShownNumber(row[5]) && row[6] == "0," + row[5] + "," + row[4],
             "mirror " + Quoted(row[4]) + " " + Quoted(row[5]) + " sent as " + Quoted(row[6]) +
                 "; " + where);
-        FUZZ_CHECK(ChartTime(row[7]), "chart time " + Quoted(row[7]) + "; " + where);
+        FUZZ_CHECK(model::ChartTime(row[7]), "chart time " + Quoted(row[7]) + "; " + where);
         FUZZ_CHECK(row[8].empty() == row[9].empty() &&
                        (row[8].empty() || (ShownNumber(row[8]) && ShownNumber(row[9]))),
                    "marker " + Quoted(row[8]) + " " + Quoted(row[9]) + "; " + where);

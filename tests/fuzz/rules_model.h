@@ -274,6 +274,29 @@ inline bool ModelReplyField(std::string_view text) {
     return text.empty() || ModelStrict(text).has_value();
 }
 
+// --- Chart ---------------------------------------------------------------------------------
+
+// "H時M分" with an hour of 0 to 23 and a minute of 0 to 59, no leading zeros.
+inline bool ChartTime(std::string_view text) {
+    const auto number = [&](std::string_view& rest, int high) {
+        std::size_t n = 0;
+        int value = 0;
+        while (n < rest.size() && Digit(rest[n]) && n < 3) {
+            value = value * 10 + (rest[n] - '0');
+            ++n;
+        }
+        const bool ok = n > 0 && (n == 1 || rest[0] != '0') && value <= high;
+        rest.remove_prefix(n);
+        return ok;
+    };
+    std::string_view rest = text;
+    if (!number(rest, 23) || !rest.starts_with("時")) {
+        return false;
+    }
+    rest.remove_prefix(std::string_view("時").size());
+    return number(rest, 59) && rest == "分";
+}
+
 // --- Number to text ---------------------------------------------------------------------------
 
 // The shortest digits that read back as |value|, with the decimal exponent of the first one:
