@@ -1,14 +1,19 @@
 // Reply handling: a run of reply datagrams split into fields. Fields two and three, the
 // dropped datagrams and the remainder left behind must match five calls of the splitter's
 // reading, an empty datagram being dropped without touching the remainder; and the rule for
-// fields fit to be shown must match a plain reading of it.
+// fields fit to be shown must match a plain reading of it. The first sixteen bytes, read as
+// two angles, make a controller reply that the window must split back into its two texts and
+// find fit to be shown.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
+#include "cycle/number_text.h"
 #include "fuzz_check.h"
 #include "link/get_token.h"
 #include "link/wire.h"
@@ -39,11 +44,34 @@ bool LongExponent(std::string_view text) {
     return false;
 }
 
+// A controller's reply for a mount position, as the window receives it.
+void CheckControllerReply(double azimuth, double elevation) {
+    // A rotator reports angles of at most a few turns; within a billion degrees the texts
+    // stay within the 32 characters a shown field may have.
+    if (!(std::fabs(azimuth) < 1e9) || !(std::fabs(elevation) < 1e9)) {
+        return;
+    }
+    const std::string payload = heliostat::link::ReplyPayload(azimuth, elevation);
+    const auto reply = heliostat::link::SplitReply(payload);
+    const std::string az = heliostat::cycle::FormatPattern(azimuth, "000.00");
+    const std::string el = heliostat::cycle::FormatPattern(elevation, "##.00");
+    FUZZ_CHECK(payload == "0," + az + "," + el && reply && reply->azimuth == az &&
+                   reply->elevation == el && heliostat::link::IsValidReplyField(az) &&
+                   heliostat::link::IsValidReplyField(el),
+               "controller reply " + Quoted(payload) + " not shown as " + Quoted(az) + " and " +
+                   Quoted(el));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     FuzzedDataProvider data(bytes, size);
     heliostat::fuzz::SplitterModel model;
+    if (size >= 2 * sizeof(double)) {
+        double angles[2];
+        std::memcpy(angles, bytes, sizeof angles);
+        CheckControllerReply(angles[0], angles[1]);
+    }
     heliostat::link::TokenRemainder().clear();
 
     while (data.remaining_bytes() > 0) {
