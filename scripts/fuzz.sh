@@ -50,6 +50,11 @@ for target in "${targets[@]}"; do
   binary=$tree/tests/fuzz/$target
   corpus=$tree/fuzz-corpus/$target
   log=$tree/fuzz-logs/$target.log
+  if [[ ! -x "$binary" || ! -d tests/fuzz/corpus/$target ]]; then
+    echo "fuzz: $target FAILED: no such target (tests/fuzz/corpus/ names them)" >&2
+    failed+=("$target")
+    continue
+  fi
   mkdir -p "$corpus"
   cp -p tests/fuzz/corpus/"$target"/* "$corpus"/
   run_started=$SECONDS
