@@ -34,6 +34,7 @@ struct Script {
     bool readable = true;
     bool settable = true;
     bool holdMoves = false;  // set_position waits until this is cleared
+    bool heldMove = false;   // a set_position is waiting
     int losses = 0;          // the next reads report a lost link
     int refusedOpens = 0;    // the next reopen attempts fail
     std::vector<std::chrono::steady_clock::time_point> opens;
@@ -57,7 +58,9 @@ public:
     }
     MountStatus setPosition(Angles target, std::string* error) override {
         std::unique_lock lock(script_->mutex);
+        script_->heldMove = script_->holdMoves;
         script_->released.wait(lock, [&] { return !script_->holdMoves; });
+        script_->heldMove = false;
         if (!script_->settable) {
             *error = "scripted refusal";
             return MountStatus::kFailed;
@@ -468,7 +471,7 @@ void TestAntennaControllerUnits::newestTargetWins() {
     QVERIFY(rig.listening);
     rig.script->with([](Script& x) { x.holdMoves = true; });
     rig.send("0,010.00,1.00");
-    QTest::qWait(100);  // the rotator thread is now stuck in the first move
+    QTRY_VERIFY_WITH_TIMEOUT(rig.script->with([](Script& x) { return x.heldMove; }), 2000);
     for (const char* command : {"0,020.00,2.00", "0,030.00,3.00", "0,040.00,4.00"}) {
         rig.send(command);
     }
@@ -515,11 +518,11 @@ void TestAntennaControllerUnits::lostRotatorIsReopenedWithBackoff() {
     const auto ms = [](auto a, auto b) {
         return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
     };
-    QVERIFY2(ms(lostAt, opens[0]) < 400, QByteArray::number(ms(lostAt, opens[0])));
+    QVERIFY2(ms(lostAt, opens[0]) < 600, QByteArray::number(ms(lostAt, opens[0])));
     const qint64 gaps[] = {ms(opens[0], opens[1]), ms(opens[1], opens[2]), ms(opens[2], opens[3])};
-    QVERIFY2(gaps[0] >= 390 && gaps[0] < 600, QByteArray::number(gaps[0]));
-    QVERIFY2(gaps[1] >= 490 && gaps[1] < 700, QByteArray::number(gaps[1]));
-    QVERIFY2(gaps[2] >= 490 && gaps[2] < 700, QByteArray::number(gaps[2]));
+    QVERIFY2(gaps[0] >= 390 && gaps[0] < 750, QByteArray::number(gaps[0]));
+    QVERIFY2(gaps[1] >= 490 && gaps[1] < 750, QByteArray::number(gaps[1]));
+    QVERIFY2(gaps[2] >= 490 && gaps[2] < 750, QByteArray::number(gaps[2]));
 
     QVERIFY(!rig.replies(300).isEmpty());
     const QByteArray log = rig.eventLog();
