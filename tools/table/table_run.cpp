@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,7 +64,8 @@ outside them is refused.
 Exit status: 0 when every cycle succeeded, 1 when any cycle failed, 2 on bad usage.
 )";
 
-// The options in the order --help lists them; the parser is built from the same list.
+// The options in the order --help lists them; the parser is built from the same list, so a
+// new option is one line here plus its handling in ParseArguments.
 struct OptionSpec {
     const char* shortName;  // "" for none
     const char* longName;
@@ -70,7 +73,7 @@ struct OptionSpec {
     const char* description;
 };
 
-constexpr std::array<OptionSpec, 10> kOptions{{
+constexpr OptionSpec kOptions[] = {
     {"", "lat", "TEXT", "observation latitude, degrees north positive"},
     {"", "lon", "TEXT", "observation longitude, degrees east positive"},
     {"", "preset", "NAME", "take --lat and --lon from a city of the window's list"},
@@ -81,7 +84,7 @@ constexpr std::array<OptionSpec, 10> kOptions{{
     {"", "step", "SECONDS", "whole seconds between cycles, 1 to 31622400 (default: 60)"},
     {"h", "help", "", "show this help and exit"},
     {"v", "version", "", "show the version and exit"},
-}};
+};
 
 std::string HelpText() {
     std::string text = kUsage;
@@ -187,10 +190,18 @@ std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, 
                            QString::fromUtf8(option.valueName));
         parser.addOption(specs.back());
     }
-    const QCommandLineOption &lat = specs[0], &lon = specs[1], &preset = specs[2],
-                             &targetEl = specs[3], &targetAz = specs[4], &from = specs[5],
-                             &to = specs[6], &step = specs[7], &help = specs[8],
-                             &version = specs[9];
+    const auto option = [&specs](std::string_view longName) -> const QCommandLineOption& {
+        for (std::size_t i = 0; i < std::size(kOptions); ++i) {
+            if (longName == kOptions[i].longName) {
+                return specs[i];
+            }
+        }
+        throw std::logic_error("unlisted option");
+    };
+    const QCommandLineOption &lat = option("lat"), &lon = option("lon"), &preset = option("preset"),
+                             &targetEl = option("target-el"), &targetAz = option("target-az"),
+                             &from = option("from"), &to = option("to"), &step = option("step"),
+                             &help = option("help"), &version = option("version");
 
     if (!parser.parse(arguments)) {
         if (!parser.unknownOptionNames().isEmpty()) {
