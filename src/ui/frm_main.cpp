@@ -499,7 +499,10 @@ void frmMain::UpdateHealth() {
         case link::LinkHealth::Stopped:
             break;
     }
-    const QString tip = QString::fromStdString(link::HealthDescription(health, input));
+    QString tip = QString::fromStdString(link::HealthDescription(health, input));
+    if (invalidReplies_ > 0) {
+        tip += QStringLiteral("\n数値でない応答 %1 件（表示していません）").arg(invalidReplies_);
+    }
     for (QLineEdit* edit : {txtAntennaElevation, txtAntennaAzimuth}) {
         QPalette p = edit->palette();
         p.setColor(QPalette::Base, tint.isValid() ? tint : palette().color(QPalette::Base));

@@ -11,6 +11,7 @@
 #include "cycle/solcal.h"
 #include "cycle/window_state.h"
 #include "link/link_health.h"
+#include "link/session_log.h"
 #include "ui/window_options.h"
 
 class QComboBox;
@@ -27,8 +28,7 @@ class QUdpSocket;
 
 namespace heliostat::link {
 class ControllerLink;
-class SessionLog;
-}  // namespace heliostat::link
+}
 
 namespace heliostat::ui {
 

@@ -112,6 +112,17 @@ private slots:
         QCOMPARE(window.focusWidget(), Control(window, "cmdStart"));
     }
 
+    // Only the exact mode marks the title; the default keeps it as it always was.
+    void titleNamesTheExactMode() {
+        frmMain window;
+        heliostat::ui::WindowOptions options;
+        window.Configure(options, nullptr);
+        QCOMPARE(window.windowTitle(), QStringLiteral("太陽軌道・反射鏡角度計算"));
+        options.pointing = heliostat::cycle::Pointing::Exact;
+        window.Configure(options, nullptr);
+        QCOMPARE(window.windowTitle(), QStringLiteral("太陽軌道・反射鏡角度計算［精密］"));
+    }
+
     void geometry_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("parent");

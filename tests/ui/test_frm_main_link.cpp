@@ -197,6 +197,8 @@ private slots:
         QCOMPARE(rig.Edit("txtAntennaAzimuth")->text(), azimuth);
         QCOMPARE(rig.Edit("txtAntennaElevation")->text(), elevation);
         QCOMPARE(rig.window.InvalidReplies(), invalid);
+        QCOMPARE(rig.Edit("txtAntennaAzimuth")->toolTip().contains(QStringLiteral("1 件")),
+                 invalid == 1);
     }
 
     void emptyReplyAfterLongReplyIsDropped() {
