@@ -345,13 +345,19 @@ void Controller::onPosition(const RotatorReport& report) {
     const std::optional<QByteArray> present =
         report.position ? Payload(*report.position, &error) : std::nullopt;
     if (!present) {
-        if (!readFailing_ || settings_.verbose) {
-            log_.event(QStringLiteral("position unreadable, no reply: %1").arg(error));
+        // A lost rotator has a line of its own, which follows.
+        if (!report.lost) {
+            if (!readFailing_ || settings_.verbose) {
+                log_.event(QStringLiteral("position unreadable, no reply: %1").arg(error));
+            }
+            readFailing_ = true;
         }
-        readFailing_ = true;
         if (row) {
             log_.record(row->command, {},
-                        row->note + QStringLiteral("; position unreadable: ") + error);
+                        row->note +
+                            (report.lost ? QStringLiteral("; rotator lost: ")
+                                         : QStringLiteral("; position unreadable: ")) +
+                            error);
         }
         return;
     }

@@ -151,6 +151,7 @@ void RotatorWorker::run() {
         }
         if (status == MountStatus::kLost) {
             report.error = error;
+            report.lost = true;
             if (answer) {
                 sink_(report);
             }

@@ -28,6 +28,7 @@ struct RotatorReport {
     std::string moveError;           // kAnswer: set_position was refused
     bool moved = false;              // kAnswer: set_position was accepted
     std::uint64_t seq = 0;           // kAnswer: the command answered
+    bool lost = false;               // kAnswer: no position because the rotator was lost
     Limits limits;                   // kBack: the reopened rotator's limits
 };
 
