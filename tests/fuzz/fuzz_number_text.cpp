@@ -1,6 +1,7 @@
 // The number-text rules against a second reading of them: the input is read as a text by the
 // strict, lenient and port rules, and its first eight bytes (and the strict value, when there
-// is one) are written with the three field patterns and as the shortest text.
+// is one) are written with the three field patterns and as the shortest text, and so is a
+// value next to a rounding boundary made from the same bytes.
 
 #include <bit>
 #include <cmath>
@@ -104,6 +105,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         std::uint64_t bits = 0;
         std::memcpy(&bits, bytes, sizeof bits);
         CheckWriters(std::bit_cast<double>(bits));
+        // The same bits as a value a few units in the last place from a rounding boundary
+        // (a half hundredth), where a shortcut on the binary value would go wrong first.
+        double near = (static_cast<double>(bits % 100'000'000'000) + 0.5) / 100;
+        for (int step = static_cast<int>((bits >> 48) % 17) - 8; step != 0;
+             step += step > 0 ? -1 : 1) {
+            near = std::nextafter(near, step > 0 ? HUGE_VAL : -HUGE_VAL);
+        }
+        CheckWriters((bits >> 63) != 0 ? -near : near);
     }
     return 0;
 }
