@@ -11,15 +11,27 @@
 #include "ui/window_options.h"
 #include "version/version.h"
 
-int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/heliostat.svg")));
-    QApplication::setApplicationName(QStringLiteral("heliostat"));
-    QApplication::setApplicationVersion(QStringLiteral(HELIOSTAT_VERSION));
-    heliostat::ui::InstallJapaneseQtTexts(app);
+namespace {
 
-    const heliostat::ui::ParsedOptions parsed =
-        heliostat::ui::ParseWindowOptions(QApplication::arguments());
+void NameTheProgram() {
+    QCoreApplication::setApplicationName(QStringLiteral("heliostat"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(HELIOSTAT_VERSION));
+}
+
+// Reads the command line before any window system is touched, so that --help, --version and
+// usage errors work without a display (over ssh, in scripts) instead of aborting in the GUI
+// start-up.
+heliostat::ui::ParsedOptions ParseCommandLine(int argc, char* argv[]) {
+    QCoreApplication console(argc, argv);
+    NameTheProgram();
+    heliostat::ui::InstallJapaneseQtTexts(console);
+    return heliostat::ui::ParseWindowOptions(QCoreApplication::arguments());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const heliostat::ui::ParsedOptions parsed = ParseCommandLine(argc, argv);
     switch (parsed.outcome) {
         case heliostat::ui::OptionsOutcome::Help:
         case heliostat::ui::OptionsOutcome::Version:
@@ -32,6 +44,11 @@ int main(int argc, char* argv[]) {
         case heliostat::ui::OptionsOutcome::Run:
             break;
     }
+
+    QApplication app(argc, argv);
+    NameTheProgram();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/heliostat.svg")));
+    heliostat::ui::InstallJapaneseQtTexts(app);
 
     std::unique_ptr<heliostat::link::SessionLog> log;
     if (!parsed.options.logPath.isEmpty()) {

@@ -29,6 +29,22 @@ ParsedOptions ParseWindowOptions(const QStringList& arguments) {
         QStringLiteral("反射鏡の向けかた (pointing)：mean（既定）または exact（精密）"),
         QStringLiteral("MODE"));
     parser.addOptions({log, stow, timeout, pointing});
+    // The command line is read before the GUI exists, so Qt's own window-system options
+    // (-platform offscreen, -style ...) are still in it: accept them silently and leave them to
+    // the QApplication that follows.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const char* name :
+         {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+          "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style", "stylesheet"}) {
+        QCommandLineOption qtOption(QString::fromLatin1(name), QString(), QStringLiteral("VALUE"));
+        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtOption);
+    }
+    for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
+        QCommandLineOption qtOption(QString::fromLatin1(name));
+        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtOption);
+    }
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 

@@ -127,6 +127,9 @@ private slots:
             << QStringList{"--pointing", "EXACT"} << OptionsOutcome::UsageError << "";
         QTest::newRow("log without file")
             << QStringList{"--log"} << OptionsOutcome::UsageError << "";
+        QTest::newRow("Qt's window-system options pass")
+            << QStringList{"-platform", "offscreen", "-reverse", "--pointing", "exact"}
+            << OptionsOutcome::Run << "||3|exact";
     }
 
     void options() {
@@ -154,17 +157,28 @@ private slots:
     void exitStatus_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
-        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2;
-        QTest::newRow("stow out of range") << QStringList{"--stow", "400,0"} << 2;
+        QTest::addColumn<bool>("display");  // false: no window system to connect to
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << true;
+        QTest::newRow("stow out of range") << QStringList{"--stow", "400,0"} << 2 << true;
         QTest::newRow("log that cannot be opened")
-            << QStringList{"--log", "/nonexistent-dir/session.csv"} << 2;
-        QTest::newRow("version") << QStringList{"-v"} << 0;
+            << QStringList{"--log", "/nonexistent-dir/session.csv"} << 2 << true;
+        QTest::newRow("version") << QStringList{"-v"} << 0 << true;
+        QTest::newRow("help without a display") << QStringList{"--help"} << 0 << false;
+        QTest::newRow("usage error without a display") << QStringList{"--bogus"} << 2 << false;
     }
 
     void exitStatus() {
         QFETCH(QStringList, args);
         QFETCH(int, status);
+        QFETCH(bool, display);
         QProcess program;
+        if (!display) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            env.remove(QStringLiteral("DISPLAY"));
+            env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+            program.setProcessEnvironment(env);
+        }
         program.start(QStringLiteral(HELIOSTAT_WINDOW_BINARY), args);
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
