@@ -14,7 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "astro/bisector.h"
 #include "astro/errors.h"
+#include "astro/precise_sun.h"
 #include "cycle/number_text.h"
 #include "cycle/solcal.h"
 #include "link/wire.h"
@@ -31,6 +33,7 @@ using cycle::Field;
 constexpr const char* kUsage = R"(使い方 / usage:
   heliostat-table --lat TEXT --lon TEXT --target-el TEXT --target-az TEXT
                   --from "YYYY-MM-DD HH:MM:SS" [--to "YYYY-MM-DD HH:MM:SS"] [--step SECONDS]
+                  [--pointing mean|exact] [--beam-error]
   heliostat-table --preset NAME --target-el TEXT --target-az TEXT --from ...
 
 Runs the heliostat window's calculation cycle for every instant from --from to --to
@@ -46,6 +49,9 @@ and prints one CSV row per cycle (RFC 4180) on standard output:
   chart_time        the sunset (day) or next sunrise (night) printed on the sky chart
   marker_x/y        centre of the blinking sun marker in twips, when drawn on that cycle
   error             the message of a failed cycle
+  beam_error        with --beam-error only: degrees between the target and the sunlight the
+                    commanded mirror reflects, the sun taken from the precise ephemeris;
+                    day rows only
 
 Options:
 )";
@@ -82,6 +88,10 @@ constexpr OptionSpec kOptions[] = {
     {"", "from", "\"YYYY-MM-DD HH:MM:SS\"", "first cycle, Japan Standard Time"},
     {"", "to", "\"YYYY-MM-DD HH:MM:SS\"", "last cycle at or before this time (default: --from)"},
     {"", "step", "SECONDS", "whole seconds between cycles, 1 to 31622400 (default: 60)"},
+    {"", "pointing", "MODE",
+     "mean (default: the long-standing sun formulas and mean angles) or exact (precise sun, "
+     "mirror on the bisector)"},
+    {"", "beam-error", "", "add the column beam_error"},
     {"h", "help", "", "show this help and exit"},
     {"v", "version", "", "show the version and exit"},
 };
@@ -112,6 +122,8 @@ struct Options {
     std::string targetEl, targetAz;
     std::string from, to;
     long long step = 60;
+    cycle::Pointing pointing = cycle::Pointing::Mean;
+    bool beamError = false;
 };
 
 // The fields the cycle reads and writes, in memory instead of widgets.
@@ -201,6 +213,7 @@ std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, 
     const QCommandLineOption &lat = option("lat"), &lon = option("lon"), &preset = option("preset"),
                              &targetEl = option("target-el"), &targetAz = option("target-az"),
                              &from = option("from"), &to = option("to"), &step = option("step"),
+                             &pointing = option("pointing"), &beamError = option("beam-error"),
                              &help = option("help"), &version = option("version");
 
     if (!parser.parse(arguments)) {
@@ -235,6 +248,15 @@ std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, 
         }
         options.step = static_cast<long long>(*seconds);
     }
+    if (parser.isSet(pointing)) {
+        const std::string mode = Utf8(parser.value(pointing));
+        if (mode == "exact") {
+            options.pointing = cycle::Pointing::Exact;
+        } else if (mode != "mean") {
+            throw UsageError{"--pointing は mean か exact です: " + mode};
+        }
+    }
+    options.beamError = parser.isSet(beamError);
     // An explicit --lat or --lon wins over the city; with several cities the first counts.
     std::optional<ui::ObservatoryTexts> city;
     for (const QString& name : parser.values(preset)) {
@@ -277,6 +299,21 @@ cycle::JstDateTime ReadTime(const std::string& text, const char* option) {
     return *time;
 }
 
+// The beam error of a day row: the mirror where the command sends it (the two texts of the
+// datagram, so the two-decimal rounding counts), the sun where it truly stands at that instant,
+// whichever method pointed the mirror.
+double RowBeamError(TableHost& host, const cycle::WindowState& state, astro::UtcTime utc) {
+    const auto mirrorEl = cycle::ParseStrict(host.Text(Field::MirrorElevation));
+    const auto mirrorAz = cycle::ParseStrict(host.Text(Field::MirrorAzimuth));
+    if (!mirrorEl || !mirrorAz) {
+        throw HeliostatError("反射鏡角度が数値ではありません", "beam_error");
+    }
+    const astro::PreciseSunPosition sun =
+        astro::PreciseSun(utc, astro::Site{state.Latitude, state.Longitude, 0});
+    return astro::BeamError({*mirrorEl, *mirrorAz}, {sun.elevation, sun.azimuth},
+                            {state.TargetElevation, state.TargetAzimuth});
+}
+
 int Run(const Options& options, std::FILE* out) {
     const auto first = cycle::JstToUtc(ReadTime(options.from, "--from"));
     const auto last = cycle::JstToUtc(ReadTime(options.to, "--to"));
@@ -300,7 +337,8 @@ int Run(const Options& options, std::FILE* out) {
     CsvWriter csv(out);
     csv.Raw(
         "jst,branch,sun_elevation,sun_azimuth,mirror_elevation,mirror_azimuth,command,"
-        "chart_time,marker_x,marker_y,error\r\n");
+        "chart_time,marker_x,marker_y,error");
+    csv.Raw(options.beamError ? ",beam_error\r\n" : "\r\n");
     bool anyFailed = false;
     const std::chrono::seconds step{options.step};
     for (auto t = first; t <= last; t += step) {
@@ -309,12 +347,23 @@ int Run(const Options& options, std::FILE* out) {
         std::optional<cycle::CycleReport> report;
         std::string error;
         try {
-            report = cycle::SOLCAL(state, host, t);
+            report = cycle::SOLCAL(state, host, t, options.pointing);
             branch = report->branch == cycle::Branch::Day ? "day" : "night";
         } catch (const std::exception& e) {
             branch = "error";
             error = e.what();
             anyFailed = true;
+        }
+        // A beam error that cannot be worked out (the mean method accepts a latitude beyond
+        // 90°, the ephemeris does not) leaves its cell empty and fails the run, with the reason.
+        std::optional<double> beamError;
+        if (options.beamError && report && report->branch == cycle::Branch::Day) {
+            try {
+                beamError = RowBeamError(host, state, t);
+            } catch (const std::exception& e) {
+                error = e.what();
+                anyFailed = true;
+            }
         }
         csv.DateTime(cycle::ToJst(t));
         csv.Raw(",");
@@ -342,6 +391,12 @@ int Run(const Options& options, std::FILE* out) {
         }
         csv.Raw(",");
         csv.Field(error);
+        if (options.beamError) {
+            csv.Raw(",");
+            if (beamError) {
+                csv.Fixed2(*beamError);
+            }
+        }
         csv.Raw("\r\n");
     }
     csv.Flush();
