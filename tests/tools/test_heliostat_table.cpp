@@ -174,6 +174,15 @@ private slots:
                                 << "--from の日時が読めません";
         QTest::newRow("day before the range")
             << base + QStringList{"--from", "1900-02-28 23:59:59"} << range;
+        QTest::newRow("unknown pointing")
+            << base + QStringList{"--from", "2026-06-21 12:00:00", "--pointing", "Exact"}
+            << "--pointing は mean か exact です: Exact";
+        QTest::newRow("pointing without value")
+            << base + QStringList{"--from", "2026-06-21 12:00:00", "--pointing"}
+            << "値がありません: --pointing";
+        QTest::newRow("beam error with a value")
+            << base + QStringList{"--from", "2026-06-21 12:00:00", "--beam-error=1"}
+            << "値を取らないオプションです: --beam-error";
         QTest::newRow("to after the range")
             << base + QStringList{"--from", "2100-02-28 23:00:00", "--to", "2100-03-01 00:00:00"}
             << "--to の日時が計算できる範囲";
@@ -240,6 +249,88 @@ private slots:
             qPrintable(run.out));
     }
 
+    // Exact mode's sun against published or independent positions, with the standard
+    // atmosphere (1010 hPa, 10 °C) the tool assumes. SPA: NREL's worked example (Reda and
+    // Andreas), airless topocentric elevation 39.872048° (zenith 50.11162° less its 820 hPa
+    // refraction 0.016332°) plus 0.020187° of standard refraction, azimuth 194.34024°. Tokyo:
+    // PyEphem (VSOP87) gives 54.0708°, 184.7968°.
+    void exactSun_data() {
+        QTest::addColumn<QStringList>("place");
+        QTest::addColumn<QString>("jst");
+        QTest::addColumn<QStringList>("sun");
+        QTest::newRow("SPA example") << QStringList{"--lat", "39.742476", "--lon", "-105.1786"}
+                                     << "2003-10-18 04:30:30" << QStringList{" 39.89", "194.34"};
+        QTest::newRow("Tokyo, equinox noon")
+            << QStringList{"--preset", "東京"} << "2026-03-20 12:00:00"
+            << QStringList{" 54.07", "184.80"};
+    }
+    void exactSun() {
+        QFETCH(QStringList, place);
+        QFETCH(QString, jst);
+        QFETCH(QStringList, sun);
+        const Run run = Table(place + QStringList{"--target-el", "10", "--target-az", "200",
+                                                  "--from", jst, "--pointing", "exact"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.startsWith(kHeader + "\r\n"));
+        const auto rows = Rows(run.out);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].mid(1, 3), QStringList{"day"} + sun);
+    }
+
+    // The exact bisector puts the commanded beam on any target within the two-decimal texts'
+    // reach; night rows have no beam.
+    void exactBeamError_data() {
+        QTest::addColumn<QString>("el");
+        QTest::addColumn<QString>("az");
+        QTest::newRow("default target") << "35.64"
+                                        << "139.3";
+        QTest::newRow("low, north") << "20"
+                                    << "10";
+        QTest::newRow("high, south") << "70"
+                                     << "180";
+    }
+    void exactBeamError() {
+        QFETCH(QString, el);
+        QFETCH(QString, az);
+        const Run run = Table({"--preset", "東京", "--target-el", el, "--target-az", az, "--from",
+                               "2026-03-20 06:00:00", "--to", "2026-03-20 18:00:00", "--step",
+                               "7200", "--pointing", "exact", "--beam-error"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.startsWith(kHeader + ",beam_error\r\n"));
+        const auto rows = Rows(run.out);
+        QCOMPARE(rows.size(), 7);
+        for (const QStringList& row : rows) {
+            QCOMPARE(row.size(), 12);
+            const bool day = row[0] != QStringLiteral("2026-03-20 18:00:00");
+            QCOMPARE(row[1], day ? QStringLiteral("day") : QStringLiteral("night"));
+            if (!day) {
+                QCOMPARE(row[11], QString());
+                continue;
+            }
+            QVERIFY2(
+                QRegularExpression(QStringLiteral("^[0-9]+\\.[0-9]{2}$")).match(row[11]).hasMatch(),
+                qPrintable(row[11]));
+            QVERIFY2(row[11].toDouble() <= 0.02, qPrintable(row.join(',')));
+        }
+    }
+
+    // The mean rule's worked row: mirror 44.21°/188.82° as commanded, target 10°/200°, the sun
+    // truly at 78.434°/178.015° (PyEphem). Reflecting the sun's unit vector about the mirror
+    // normal, r = 2(s·n)n − s, leaves the beam 8.863° from the target. At 23:00 it is night.
+    void meanBeamErrorByHand() {
+        const Run run = Table({"--lat", "35", "--lon", "135", "--target-el", "10", "--target-az",
+                               "200", "--from", "2026-06-21 12:00:00", "--to",
+                               "2026-06-21 23:00:00", "--step", "39600", "--beam-error"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.startsWith(kHeader + ",beam_error\r\n"));
+        const auto rows = Rows(run.out);
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].mid(1, 5), (QStringList{"day", " 78.43", "177.63", "44.21", "188.82"}));
+        QCOMPARE(rows[0].mid(10), (QStringList{"", "8.86"}));
+        QCOMPARE(rows[1][1], QStringLiteral("night"));
+        QCOMPARE(rows[1].mid(10), (QStringList{"", ""}));
+    }
+
     void helpAndVersion_data() {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("expected");
@@ -261,9 +352,9 @@ private slots:
             return;
         }
         // Every option, the cities and the supported dates are named.
-        for (const char* name :
-             {"--lat", "--lon", "--preset", "--target-el", "--target-az", "--from", "--to",
-              "--step", "--help", "--version", "那覇", "1900-03-01", "2100-02-28"}) {
+        for (const char* name : {"--lat", "--lon", "--preset", "--target-el", "--target-az",
+                                 "--from", "--to", "--step", "--pointing", "--beam-error", "--help",
+                                 "--version", "那覇", "1900-03-01", "2100-02-28"}) {
             QVERIFY2(run.out.contains(QString::fromUtf8(name)), name);
         }
     }

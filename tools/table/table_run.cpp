@@ -49,9 +49,9 @@ and prints one CSV row per cycle (RFC 4180) on standard output:
   chart_time        the sunset (day) or next sunrise (night) printed on the sky chart
   marker_x/y        centre of the blinking sun marker in twips, when drawn on that cycle
   error             the message of a failed cycle
-  beam_error        with --beam-error only: degrees between the target and the sunlight the
-                    commanded mirror reflects, the sun taken from the precise ephemeris;
-                    day rows only
+  beam_error        with --beam-error only, last: degrees (two decimals) between the target
+                    and the sunlight the commanded mirror reflects, the sun taken from the
+                    precise ephemeris; empty on night and error rows
 
 Options:
 )";
@@ -88,9 +88,7 @@ constexpr OptionSpec kOptions[] = {
     {"", "from", "\"YYYY-MM-DD HH:MM:SS\"", "first cycle, Japan Standard Time"},
     {"", "to", "\"YYYY-MM-DD HH:MM:SS\"", "last cycle at or before this time (default: --from)"},
     {"", "step", "SECONDS", "whole seconds between cycles, 1 to 31622400 (default: 60)"},
-    {"", "pointing", "MODE",
-     "mean (default: the long-standing sun formulas and mean angles) or exact (precise sun, "
-     "mirror on the bisector)"},
+    {"", "pointing", "MODE", "mean (default) or exact: precise sun, mirror on the bisector"},
     {"", "beam-error", "", "add the column beam_error"},
     {"h", "help", "", "show this help and exit"},
     {"v", "version", "", "show the version and exit"},
@@ -221,6 +219,16 @@ std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, 
             const QString name = parser.unknownOptionNames().first();
             throw UsageError{"知らないオプションです: " +
                              std::string(name.size() > 1 ? "--" : "-") + Utf8(name)};
+        }
+        // A switch given a value ("--beam-error=1") is the other way a name can fail.
+        for (const OptionSpec& spec : kOptions) {
+            const QString prefix = QStringLiteral("--%1=").arg(QString::fromUtf8(spec.longName));
+            if (*spec.valueName == '\0' &&
+                std::any_of(arguments.begin() + std::min<qsizetype>(1, arguments.size()),
+                            arguments.end(),
+                            [&](const QString& a) { return a.startsWith(prefix); })) {
+                throw UsageError{"値を取らないオプションです: --" + std::string(spec.longName)};
+            }
         }
         // The only other failure is an option that wants a value at the end of the line.
         throw UsageError{"値がありません: " + Utf8(arguments.last())};
@@ -354,8 +362,8 @@ int Run(const Options& options, std::FILE* out) {
             error = e.what();
             anyFailed = true;
         }
-        // A beam error that cannot be worked out (the mean method accepts a latitude beyond
-        // 90°, the ephemeris does not) leaves its cell empty and fails the run, with the reason.
+        // Should the precise sun refuse a place or date the cycle accepted, the cell stays
+        // empty and the run fails with the reason, rather than printing a made-up number.
         std::optional<double> beamError;
         if (options.beamError && report && report->branch == cycle::Branch::Day) {
             try {
