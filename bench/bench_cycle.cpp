@@ -41,11 +41,12 @@ BENCHMARK_CAPTURE(BM_SOLCAL, day, 12);
 BENCHMARK_CAPTURE(BM_SOLCAL, night, 23);
 
 // The whole tool, process start and CSV output included: 525,600 one-minute rows.
-void BM_TableToolYear(benchmark::State& bench) {
+void BM_TableToolYear(benchmark::State& bench, const char* extra) {
     const std::string command = std::string(HELIOSTAT_TABLE_PATH) +
                                 " --preset 東京 --target-el 35.64 --target-az 139.3"
                                 " --from '2026-01-01 00:00:00' --to '2026-12-31 23:59:00'"
-                                " --step 60 > /dev/null";
+                                " --step 60 " +
+                                extra + " > /dev/null";
     for (auto _ : bench) {
         if (std::system(command.c_str()) != 0) {
             bench.SkipWithError("heliostat-table failed");
@@ -54,15 +55,23 @@ void BM_TableToolYear(benchmark::State& bench) {
     }
     bench.SetItemsProcessed(bench.iterations() * 525600);
 }
-BENCHMARK(BM_TableToolYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK_CAPTURE(BM_TableToolYear, mean, "")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
+BENCHMARK_CAPTURE(BM_TableToolYear, exact_beam_error, "--pointing exact --beam-error")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
 
 // The same year in process, CSV written to a temporary file: the cycles, the CALRISE memo and
-// the formatting without the process start.
-void BM_TableYearToFile(benchmark::State& bench) {
-    const QStringList arguments{
-        "heliostat-table",    "--preset", "東京",   "--target-el",         "35.64",
-        "--target-az",        "139.3",    "--from", "2026-01-01 00:00:00", "--to",
-        "2026-12-31 23:59:00"};
+// the formatting without the process start; also in exact mode and with the beam error.
+void BM_TableYearToFile(benchmark::State& bench, const QStringList& extra) {
+    const QStringList arguments =
+        QStringList{"heliostat-table",    "--preset", "東京",   "--target-el",         "35.64",
+                    "--target-az",        "139.3",    "--from", "2026-01-01 00:00:00", "--to",
+                    "2026-12-31 23:59:00"} +
+        extra;
     for (auto _ : bench) {
         std::FILE* out = std::tmpfile();
         if (out == nullptr || heliostat::table::RunTable(arguments, out, stderr) != 0) {
@@ -73,6 +82,22 @@ void BM_TableYearToFile(benchmark::State& bench) {
     }
     bench.SetItemsProcessed(bench.iterations() * 525600);
 }
-BENCHMARK(BM_TableYearToFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK_CAPTURE(BM_TableYearToFile, mean, QStringList{})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_TableYearToFile, mean_beam_error, QStringList{"--beam-error"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_TableYearToFile, exact, QStringList{"--pointing", "exact"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_TableYearToFile, exact_beam_error,
+                  QStringList{"--pointing", "exact", "--beam-error"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 }  // namespace
