@@ -1,6 +1,9 @@
 #include "link/wire.h"
 
 #include <array>
+#include <cmath>
+#include <cstdlib>
+#include <string>
 
 #include "astro/errors.h"
 #include "cycle/number_text.h"
@@ -77,16 +80,21 @@ bool IsValidReplyField(std::string_view text) {
             ++i;
         }
         std::size_t exponentDigits = 0;
-        // Two exponent digits at most: with 32 characters the value stays finite.
         while (i < end && digit(text[i])) {
             ++i;
             ++exponentDigits;
         }
-        if (exponentDigits == 0 || exponentDigits > 2) {
+        if (exponentDigits == 0) {
             return false;
         }
     }
-    return i == end;
+    if (i != end) {
+        return false;
+    }
+    // The syntax is a decimal number; what is left is whether its value is finite (1e100 is,
+    // 1e400 is not). strtod reads the C locale's point, like the syntax above.
+    const std::string number(text.substr(begin, end - begin));
+    return std::isfinite(std::strtod(number.c_str(), nullptr));
 }
 
 std::optional<MountCommand> ParseCommand(std::string_view payload) {

@@ -45,6 +45,8 @@ void TestWire::validReplyField_data() {
     QTest::newRow("minus Infinity") << std::string("-Infinity") << false;
     QTest::newRow("inf") << std::string("inf") << false;
     QTest::newRow("overflowing exponent") << std::string("1e400") << false;
+    QTest::newRow("large finite exponent") << std::string("-1e100") << true;
+    QTest::newRow("underflowing exponent") << std::string("1e-400") << true;
     QTest::newRow("letters after") << std::string("12abc") << false;
     QTest::newRow("blank inside") << std::string("1 2") << false;
     QTest::newRow("control character") << std::string("12\x01") << false;
