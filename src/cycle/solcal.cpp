@@ -99,8 +99,10 @@ std::optional<astro::UtcTime> NextEvent(std::optional<astro::UtcTime> astro::Sun
 // at the announced sunset, not a few minutes before it.
 CycleReport ExactCycle(WindowState& state, CycleHost& host, UtcMillis utcNow) {
     const JstDateTime now = ToJst(utcNow);
-    if (now.year < 1900 || now.year > 2100) {
-        throw HeliostatError("精密モードで計算できるのは1900年から2100年までです", "SOLCAL");
+    // One supported range for both modes, although the precise ephemeris would reach further.
+    if (!IsSupportedDate(now)) {
+        throw HeliostatError(
+            std::string("日付が計算できる範囲（") + kSupportedRangeText + "）の外です", "SOLCAL");
     }
     const astro::UtcTime utc = utcNow;
 

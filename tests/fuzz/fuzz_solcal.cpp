@@ -155,13 +155,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         if (pointing == cycle::Pointing::Exact) {
             host.context += ", exact pointing";
         }
-        // The supported dates: 1900-03-01 00:00:00 to 2100-02-28 23:59:59 JST as the README and
-        // --help give them; the exact mode's ephemeris takes the whole years 1900 to 2100.
+        // The supported dates, in both modes: 1900-03-01 00:00:00 to 2100-02-28 23:59:59 JST as
+        // the README and --help give them.
         const bool supported =
-            pointing == cycle::Pointing::Exact
-                ? jst >= sys_days{year{1900} / January / 1} &&
-                      jst < sys_days{year{2101} / January / 1}
-                : jst >= sys_days{year{1900} / March / 1} && jst < sys_days{year{2100} / March / 1};
+            jst >= sys_days{year{1900} / March / 1} && jst < sys_days{year{2100} / March / 1};
         const int sentBefore = host.sent;
         try {
             const cycle::CycleReport report = cycle::SOLCAL(state, host, utc, pointing);
