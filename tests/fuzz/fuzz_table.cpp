@@ -160,10 +160,13 @@ std::string NumberText(FuzzedDataProvider& data, double range) {
 }
 
 std::string Token(FuzzedDataProvider& data) {
-    static const char* const kOptions[] = {
-        "--lat",  "--lon",     "--preset", "--target-el", "--target-az", "--from", "--to",
-        "--step", "--help",    "-h",       "--version",   "-v",          "--",     "-hv",
-        "--lat=", "--target-", "-",        "--from=",     "--step=",     "--to="};
+    static const char* const kOptions[] = {"--lat",       "--lon",   "--preset",  "--target-el",
+                                           "--target-az", "--from",  "--to",      "--step",
+                                           "--help",      "-h",      "--version", "-v",
+                                           "--",          "-hv",     "--lat=",    "--target-",
+                                           "-",           "--from=", "--step=",   "--to=",
+                                           "--pointing",  "exact",   "mean",      "--beam-error",
+                                           "--pointing="};
     static const char* const kCities[] = {"東京", "那覇", "札幌", "八王子", "Tokyo", ""};
     switch (data.ConsumeIntegralInRange(0, 9)) {
         case 0:
@@ -182,6 +185,20 @@ std::string Token(FuzzedDataProvider& data) {
         default:
             return data.ConsumeRandomLengthString(32);
     }
+}
+
+// Degrees with two decimals and no blank or sign, at most 180: the angle between two directions.
+bool BeamErrorText(std::string_view text) {
+    const std::size_t point = text.find('.');
+    if (point == std::string_view::npos || point == 0 || text.size() != point + 3) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i != point && !model::Digit(text[i])) {
+            return false;
+        }
+    }
+    return Within(text, 0, 180);
 }
 
 std::string Drain(std::FILE*& file, char*& buffer, std::size_t& size) {
@@ -211,8 +228,9 @@ void CheckTable(const std::vector<std::string>& tokens, int status, const std::s
     FUZZ_CHECK(err.empty(), "a run wrote " + Quoted(err) + " to stderr; " + context);
     const std::string header =
         "jst,branch,sun_elevation,sun_azimuth,mirror_elevation,mirror_azimuth,command,"
-        "chart_time,marker_x,marker_y,error\r\n";
-    if (!out.starts_with(header)) {
+        "chart_time,marker_x,marker_y,error";
+    const bool beamColumn = out.starts_with(header + ",beam_error\r\n");
+    if (!beamColumn && !out.starts_with(header + "\r\n")) {
         // --help or --version.
         FUZZ_CHECK(
             status == 0 && (out.starts_with("使い方") || out.starts_with("heliostat-table ")),
@@ -228,7 +246,9 @@ void CheckTable(const std::vector<std::string>& tokens, int status, const std::s
     for (std::size_t r = 1; r < records->size(); ++r) {
         const std::vector<std::string>& row = (*records)[r];
         const std::string where = "row " + std::to_string(r) + "; " + context;
-        FUZZ_CHECK(row.size() == 11, "row of " + std::to_string(row.size()) + " fields; " + where);
+        const std::size_t fields = beamColumn ? 12 : 11;
+        FUZZ_CHECK(row.size() == fields,
+                   "row of " + std::to_string(row.size()) + " fields; " + where);
         const auto when = ModelDateTime(row[0]);
         FUZZ_CHECK(when && Supported(*when), "row time " + Quoted(row[0]) + "; " + where);
         if (previous) {
@@ -237,6 +257,15 @@ void CheckTable(const std::vector<std::string>& tokens, int status, const std::s
             step = *when - *previous;
         }
         previous = when;
+        if (beamColumn && row[1] == "day" && row[11].empty() && !row[10].empty()) {
+            // The true sun could not be found for the beam error: reported on the row.
+            anyError = true;
+            continue;
+        }
+        if (beamColumn) {
+            FUZZ_CHECK(row[1] == "day" ? BeamErrorText(row[11]) : row[11].empty(),
+                       "beam error " + Quoted(row[11]) + " on a " + row[1] + " row; " + where);
+        }
         if (row[1] == "error") {
             anyError = true;
             FUZZ_CHECK(row[6].empty() && row[7].empty() && !row[10].empty(),
@@ -295,6 +324,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         }
         if (data.ConsumeBool()) {
             tokens.insert(tokens.end(), {"--step", NumberText(data, 7200)});
+        }
+        if (data.ConsumeIntegralInRange(0, 3) == 0) {
+            tokens.insert(tokens.end(), {"--pointing", "exact"});
+        }
+        if (data.ConsumeIntegralInRange(0, 3) == 0) {
+            tokens.emplace_back("--beam-error");
         }
     }
     const int extra = data.ConsumeIntegralInRange(0, tokens.empty() ? 12 : 2);
