@@ -65,6 +65,44 @@ void RunCalrise(WindowState& state, CycleHost& host, int dayOfYear) {
     state.SunriseMinute = r.SunriseMinute;
 }
 
+// The start of every cycle, in both modes: one reading of the clock (every component below comes
+// from it, so a cycle at 09:59:59.999 cannot combine hour 9 with minute 0), the date with
+// January and February as months 13 and 14 of the previous year, the observation point and
+// the time of day.
+JstDateTime ReadClockAndPlace(WindowState& state, CycleHost& host, UtcMillis utcNow) {
+    const JstDateTime now = ToJst(utcNow);
+    if (!IsSupportedDate(now)) {
+        throw HeliostatError(
+            std::string("日付が計算できる範囲（") + kSupportedRangeText + "）の外です", "SOLCAL");
+    }
+    state.Year = now.year;
+    state.Month = now.month;
+    if (now.month < 3) {
+        state.Year = state.Year - 1;
+        state.Month = state.Month + 12;
+    }
+    state.Day = now.day;
+    state.Hour = now.hour;
+
+    state.Latitude = ReadCoordinate(host, Field::ObserverLatitude, "観測点緯度");
+    state.Longitude = ReadCoordinate(host, Field::ObserverLongtitude, "観測点経度");
+
+    state.UniversalHours = (state.Hour - 9) + now.minute / 60.0 + now.second / 3600.0;
+    return now;
+}
+
+// The sun marker blinks: drawn on every second day cycle.
+void BlinkSunMarker(WindowState& state, ChartSurface& chart, CycleReport& report,
+                    double sunElevation, double sunAzimuth) {
+    if (state.SunMarkerPhase != 1) {
+        state.SunMarkerPhase = 1;
+    } else {
+        DRAWSUN(chart, sunElevation, sunAzimuth);
+        report.marker = SunMarkerCentre(sunElevation, sunAzimuth);
+        state.SunMarkerPhase = 0;
+    }
+}
+
 // The exact mode's mirror: on the bisector of the sun and target directions.
 void PointMirrorExact(WindowState& state, CycleHost& host, double sunElevation, double sunAzimuth) {
     const astro::SkyDirection mirror = astro::ExactBisector(
@@ -98,25 +136,9 @@ std::optional<astro::UtcTime> NextEvent(std::optional<astro::UtcTime> astro::Sun
 // limb. It is day while the upper limb stands above the horizon, so the switch to night comes
 // at the announced sunset, not a few minutes before it.
 CycleReport ExactCycle(WindowState& state, CycleHost& host, UtcMillis utcNow) {
-    const JstDateTime now = ToJst(utcNow);
-    // One supported range for both modes, although the precise ephemeris would reach further.
-    if (!IsSupportedDate(now)) {
-        throw HeliostatError(
-            std::string("日付が計算できる範囲（") + kSupportedRangeText + "）の外です", "SOLCAL");
-    }
+    // The same supported dates as the default mode, although the ephemeris would reach further.
+    const JstDateTime now = ReadClockAndPlace(state, host, utcNow);
     const astro::UtcTime utc = utcNow;
-
-    state.Year = now.year;
-    state.Month = now.month;
-    if (now.month < 3) {
-        state.Year = state.Year - 1;
-        state.Month = state.Month + 12;
-    }
-    state.Day = now.day;
-    state.Hour = now.hour;
-    state.Latitude = ReadCoordinate(host, Field::ObserverLatitude, "観測点緯度");
-    state.Longitude = ReadCoordinate(host, Field::ObserverLongtitude, "観測点経度");
-    state.UniversalHours = (state.Hour - 9) + now.minute / 60.0 + now.second / 3600.0;
     state.LocalMeanHours = state.Longitude / 15 + state.UniversalHours;
     state.LatitudeRad = state.Latitude * astro::kTwoPi / 360;
     const astro::Site site{state.Latitude, state.Longitude, 0};
@@ -133,13 +155,7 @@ CycleReport ExactCycle(WindowState& state, CycleHost& host, UtcMillis utcNow) {
     report.sunAzimuth = sun.azimuth;
     if (sun.airlessElevation > astro::kPreciseRiseSetElevation) {
         report.branch = Branch::Day;
-        if (state.SunMarkerPhase != 1) {
-            state.SunMarkerPhase = 1;
-        } else {
-            DRAWSUN(chart, sun.elevation, sun.azimuth);
-            report.marker = SunMarkerCentre(sun.elevation, sun.azimuth);
-            state.SunMarkerPhase = 0;
-        }
+        BlinkSunMarker(state, chart, report, sun.elevation, sun.azimuth);
         const auto set = NextEvent(&astro::SunEvents::set, now, site, utc);
         if (!set) {
             throw HeliostatError("日の入りが見つかりません（太陽が沈まない日です）", "SOLCAL");
@@ -187,28 +203,7 @@ CycleReport SOLCAL(WindowState& state, CycleHost& host, UtcMillis utcNow, Pointi
         return ExactCycle(state, host, utcNow);
     }
 
-    // One reading of the clock: every component below comes from it, so a cycle at
-    // 09:59:59.999 cannot combine hour 9 with minute 0.
-    const JstDateTime now = ToJst(utcNow);
-    if (!IsSupportedDate(now)) {
-        throw HeliostatError(
-            std::string("日付が計算できる範囲（") + kSupportedRangeText + "）の外です", "SOLCAL");
-    }
-
-    // Date, with January and February as months 13 and 14 of the previous year.
-    state.Year = now.year;
-    state.Month = now.month;
-    if (now.month < 3) {
-        state.Year = state.Year - 1;
-        state.Month = state.Month + 12;
-    }
-    state.Day = now.day;
-    state.Hour = now.hour;
-
-    state.Latitude = ReadCoordinate(host, Field::ObserverLatitude, "観測点緯度");
-    state.Longitude = ReadCoordinate(host, Field::ObserverLongtitude, "観測点経度");
-
-    state.UniversalHours = (state.Hour - 9) + now.minute / 60.0 + now.second / 3600.0;
+    const JstDateTime now = ReadClockAndPlace(state, host, utcNow);
     const int dayOfYear = astro::DayOfYear(now.month, now.day);
 
     const astro::SunPosition sun = LocateSun(state, dayOfYear, astro::SunForm::Observed);
@@ -223,13 +218,7 @@ CycleReport SOLCAL(WindowState& state, CycleHost& host, UtcMillis utcNow, Pointi
     report.sunAzimuth = sun.SunAzimuth;
     if (sun.SunElevation > 0) {
         report.branch = Branch::Day;
-        if (state.SunMarkerPhase != 1) {
-            state.SunMarkerPhase = 1;
-        } else {
-            DRAWSUN(chart, sun.SunElevation, sun.SunAzimuth);
-            report.marker = SunMarkerCentre(sun.SunElevation, sun.SunAzimuth);
-            state.SunMarkerPhase = 0;
-        }
+        BlinkSunMarker(state, chart, report, sun.SunElevation, sun.SunAzimuth);
         RunCalrise(state, host, dayOfYear);
         PRINTSET(chart, state.SunsetHour, state.SunsetMinute);
         report.chartTime = TimeText(state.SunsetHour, state.SunsetMinute);
