@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test twice: once in a normal build and once under
-# AddressSanitizer and UndefinedBehaviorSanitizer, so that memory and arithmetic faults fail.
+# AddressSanitizer and UndefinedBehaviorSanitizer, so that memory and arithmetic faults fail;
+# then runs each fuzz target for a short, bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
