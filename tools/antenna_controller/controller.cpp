@@ -197,14 +197,18 @@ void Controller::reject(const Client& sender, const QString& kind, const QString
 void Controller::handle(const QByteArray& payload, const Client& sender) {
     const QString from = Endpoint(sender.address, sender.port);
     const QByteArray shown = Printable(payload, 200);
-    if (!allowed(sender.address)) {
-        const QString reason = QStringLiteral("sender not allowed by --allow");
-        reject(sender, QStringLiteral("sender not allowed"),
+    // A datagram that is no command for the mount: its size and a printable copy go in the log.
+    const auto rejectDatagram = [&](const QString& kind, const QString& reason) {
+        reject(sender, kind,
                QStringLiteral("rejected from %1 (%2 bytes): %3: %4")
                    .arg(from)
                    .arg(payload.size())
                    .arg(reason, QString::fromLatin1(Printable(payload))),
                shown, reason);
+    };
+    if (!allowed(sender.address)) {
+        rejectDatagram(QStringLiteral("sender not allowed"),
+                       QStringLiteral("sender not allowed by --allow"));
         return;
     }
     QString parseError;
@@ -213,13 +217,7 @@ void Controller::handle(const QByteArray& payload, const Client& sender) {
         log_.event(QStringLiteral("parse error from %1: %2").arg(from, parseError));
     }
     if (!command) {
-        const QString reason = DescribeRejection(payload);
-        reject(sender, QStringLiteral("not a command"),
-               QStringLiteral("rejected from %1 (%2 bytes): %3: %4")
-                   .arg(from)
-                   .arg(payload.size())
-                   .arg(reason, QString::fromLatin1(Printable(payload))),
-               shown, reason);
+        rejectDatagram(QStringLiteral("not a command"), DescribeRejection(payload));
         return;
     }
     if (const QString reason = OutOfRange(*command, limits_); !reason.isEmpty()) {
