@@ -72,14 +72,14 @@ Exit status: 0 when every cycle succeeded, 1 when any cycle failed, 2 on bad usa
 
 // The options in the order --help lists them; the parser is built from the same list, so a
 // new option is one line here plus its handling in ParseArguments.
-struct OptionSpec {
+struct OptionEntry {
     const char* shortName;  // "" for none
     const char* longName;
     const char* valueName;  // "" for a switch
     const char* description;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"", "lat", "TEXT", "observation latitude, degrees north positive"},
     {"", "lon", "TEXT", "observation longitude, degrees east positive"},
     {"", "preset", "NAME", "take --lat and --lon from a city of the window's list"},
@@ -96,7 +96,7 @@ constexpr OptionSpec kOptions[] = {
 
 std::string HelpText() {
     std::string text = kUsage;
-    for (const OptionSpec& option : kOptions) {
+    for (const OptionEntry& option : kOptions) {
         std::string names = "  ";
         if (*option.shortName != '\0') {
             names += std::string("-") + option.shortName + ", ";
@@ -189,21 +189,21 @@ std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, 
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    std::vector<QCommandLineOption> specs;
-    for (const OptionSpec& option : kOptions) {
+    std::vector<QCommandLineOption> parserOptions;
+    for (const OptionEntry& option : kOptions) {
         QStringList names;
         if (*option.shortName != '\0') {
             names << QString::fromUtf8(option.shortName);
         }
         names << QString::fromUtf8(option.longName);
-        specs.emplace_back(names, QString::fromUtf8(option.description),
-                           QString::fromUtf8(option.valueName));
-        parser.addOption(specs.back());
+        parserOptions.emplace_back(names, QString::fromUtf8(option.description),
+                                   QString::fromUtf8(option.valueName));
+        parser.addOption(parserOptions.back());
     }
-    const auto option = [&specs](std::string_view longName) -> const QCommandLineOption& {
+    const auto option = [&parserOptions](std::string_view longName) -> const QCommandLineOption& {
         for (std::size_t i = 0; i < std::size(kOptions); ++i) {
             if (longName == kOptions[i].longName) {
-                return specs[i];
+                return parserOptions[i];
             }
         }
         throw std::logic_error("unlisted option");
@@ -221,13 +221,13 @@ std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, 
                              std::string(name.size() > 1 ? "--" : "-") + Utf8(name)};
         }
         // A switch given a value ("--beam-error=1") is the other way a name can fail.
-        for (const OptionSpec& spec : kOptions) {
-            const QString prefix = QStringLiteral("--%1=").arg(QString::fromUtf8(spec.longName));
-            if (*spec.valueName == '\0' &&
+        for (const OptionEntry& entry : kOptions) {
+            const QString prefix = QStringLiteral("--%1=").arg(QString::fromUtf8(entry.longName));
+            if (*entry.valueName == '\0' &&
                 std::any_of(arguments.begin() + std::min<qsizetype>(1, arguments.size()),
                             arguments.end(),
                             [&](const QString& a) { return a.startsWith(prefix); })) {
-                throw UsageError{"値を取らないオプションです: --" + std::string(spec.longName)};
+                throw UsageError{"値を取らないオプションです: --" + std::string(entry.longName)};
             }
         }
         // The only other failure is an option that wants a value at the end of the line.
