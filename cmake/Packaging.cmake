@@ -9,7 +9,7 @@ include(GNUInstallDirs)
 set(HELIOSTAT_APP_ID jp.heliostat_steering.Heliostat)
 set(HELIOSTAT_HOMEPAGE "https://git.example/heliostat"
     CACHE STRING "Where the repository is published; the metadata's homepage and screenshot URLs start with it")
-set(HELIOSTAT_MAINTAINER "Seed 6d50427f maintainers <maintainers@users.noreply.c-seed-6d50427f.example>"
+set(HELIOSTAT_MAINTAINER "Heliostat steering maintainers <maintainers@heliostat-steering.example>"
     CACHE STRING "Maintainer field of the Debian package")
 
 set(HELIOSTAT_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
