@@ -97,6 +97,20 @@ private slots:
         QVERIFY(std::abs(m.elevation - mountEl) < 1e-9);
     }
 
+    // The manual's worked example: all six errors, so the order of the rotations counts.
+    void workedExample() {
+        const SkyDirection d = MountForward(kMisaligned, {180, 45});
+        QVERIFY2(std::abs(d.azimuth - 178.979013) < 1e-6,
+                 qPrintable(QString::number(d.azimuth, 'f', 9)));
+        QVERIFY2(std::abs(d.elevation - 45.644286) < 1e-6,
+                 qPrintable(QString::number(d.elevation, 'f', 9)));
+        const MountAngles m = MountInverse(kMisaligned, {45, 180});
+        QVERIFY2(std::abs(m.azimuth - 181.006961) < 1e-6,
+                 qPrintable(QString::number(m.azimuth, 'f', 9)));
+        QVERIFY2(std::abs(m.elevation - 44.348021) < 1e-6,
+                 qPrintable(QString::number(m.elevation, 'f', 9)));
+    }
+
     // All errors at once, over the sky a heliostat's normal visits: the inverse is exact to
     // 0.0001° both ways round.
     void roundTrip_data() {
