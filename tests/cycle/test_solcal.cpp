@@ -6,10 +6,10 @@
 #include <ctime>
 #include <map>
 
-#include "astro/errors.h"
 #include "astro/solar.h"
-#include "cycle/jst_clock.h"
-#include "cycle/number_text.h"
+#include "base/errors.h"
+#include "base/jst_clock.h"
+#include "base/number_text.h"
 #include "cycle/solcal.h"
 #include "recording_chart.h"
 
@@ -45,7 +45,7 @@ public:
 };
 
 std::chrono::system_clock::time_point Jst(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
-    return cycle::FromJst({y, mo, d, h, mi, s, ms});
+    return base::FromJst({y, mo, d, h, mi, s, ms});
 }
 
 cycle::WindowState Targets(double elevation, double azimuth) {
@@ -169,7 +169,7 @@ private slots:
         tzset();
         const auto utc = std::chrono::sys_days{std::chrono::year{2026} / 6 / 21} +
                          std::chrono::hours{3};  // 03:00 UTC is noon in Japan
-        const cycle::JstDateTime jst = cycle::ToJst(utc);
+        const base::JstDateTime jst = base::ToJst(utc);
         if (saved.isNull()) {
             qunsetenv("TZ");
         } else {
@@ -182,8 +182,8 @@ private slots:
         QCOMPARE(jst.hour, 12);
         QCOMPARE(jst.minute, 0);
         // The date changes at 15:00 UTC.
-        QCOMPARE(cycle::ToJst(utc + std::chrono::hours{12}).day, 22);
-        QCOMPARE(cycle::ToJst(utc + std::chrono::hours{12} - std::chrono::milliseconds{1}).day, 21);
+        QCOMPARE(base::ToJst(utc + std::chrono::hours{12}).day, 22);
+        QCOMPARE(base::ToJst(utc + std::chrono::hours{12} - std::chrono::milliseconds{1}).day, 21);
     }
 
     // Readings far outside the system clock's nanosecond range (1677 to 2262) convert without
@@ -209,10 +209,10 @@ private slots:
         QFETCH(QList<int>, jst);
         QFETCH(qint64, utcMs);
         QFETCH(bool, computed);
-        const cycle::JstDateTime t{jst[0], jst[1], jst[2], jst[3], jst[4], jst[5], jst[6]};
-        const cycle::UtcMillis utc = cycle::JstToUtc(t);
+        const base::JstDateTime t{jst[0], jst[1], jst[2], jst[3], jst[4], jst[5], jst[6]};
+        const base::UtcMillis utc = base::JstToUtc(t);
         QCOMPARE(qint64(utc.time_since_epoch().count()), utcMs);
-        const cycle::JstDateTime back = cycle::ToJst(utc);
+        const base::JstDateTime back = base::ToJst(utc);
         QCOMPARE((QList<int>{back.year, back.month, back.day, back.hour, back.minute, back.second,
                              back.millisecond}),
                  jst);
@@ -323,7 +323,7 @@ private slots:
                 try {
                     report = cycle::SOLCAL(state, host, t);
                 } catch (const HeliostatError& e) {
-                    const auto j = cycle::ToJst(t);
+                    const auto j = base::ToJst(t);
                     QFAIL(qPrintable(QStringLiteral("%1,%2 %3-%4-%5 %6:%7: %8")
                                          .arg(lat, lon)
                                          .arg(j.year)

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <functional>
 
-namespace heliostat::cycle {
+namespace heliostat::base {
 
 // A reading of the local clock, which is Japan Standard Time (UTC + 9 hours) whatever time
 // zone the operating system is set to.
@@ -51,4 +51,4 @@ inline constexpr const char* kSupportedRangeText =
 
 bool IsSupportedDate(const JstDateTime& jst);
 
-}  // namespace heliostat::cycle
+}  // namespace heliostat::base

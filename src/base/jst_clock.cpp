@@ -1,6 +1,6 @@
-#include "cycle/jst_clock.h"
+#include "base/jst_clock.h"
 
-namespace heliostat::cycle {
+namespace heliostat::base {
 
 namespace {
 constexpr std::chrono::hours kJstOffset{9};
@@ -49,4 +49,4 @@ bool IsSupportedDate(const JstDateTime& jst) {
     return key(kFirstSupportedJst) <= key(jst) && key(jst) <= key(kLastSupportedJst);
 }
 
-}  // namespace heliostat::cycle
+}  // namespace heliostat::base

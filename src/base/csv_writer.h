@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "cycle/jst_clock.h"
+#include "base/jst_clock.h"
 
-namespace heliostat::table {
+namespace heliostat::base {
 
 // Builds the CSV in a large buffer and hands it to stdio in big blocks; nothing on the way
 // allocates, so a year of one-minute rows costs no more than the cycles themselves.
@@ -67,7 +67,7 @@ public:
     }
 
     // "YYYY-MM-DD HH:MM:SS" (the years 1 to 9999).
-    void DateTime(const cycle::JstDateTime& t) {
+    void DateTime(const JstDateTime& t) {
         Reserve(19);
         char* p = buffer_.data() + used_;
         Digits(p, t.year, 4);
@@ -123,4 +123,4 @@ private:
     std::size_t used_ = 0;
 };
 
-}  // namespace heliostat::table
+}  // namespace heliostat::base
