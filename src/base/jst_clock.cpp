@@ -1,5 +1,7 @@
 #include "base/jst_clock.h"
 
+#include <cstdio>
+
 namespace heliostat::base {
 
 namespace {
@@ -47,6 +49,14 @@ bool IsSupportedDate(const JstDateTime& jst) {
                                            std::chrono::day{static_cast<unsigned>(t.day)}};
     };
     return key(kFirstSupportedJst) <= key(jst) && key(jst) <= key(kLastSupportedJst);
+}
+
+std::string RecordStamp(UtcMillis utc) {
+    const JstDateTime t = ToJst(utc);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d+09:00", t.year, t.month,
+                  t.day, t.hour, t.minute, t.second, t.millisecond);
+    return text;
 }
 
 }  // namespace heliostat::base

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 
 namespace heliostat::base {
 
@@ -50,5 +51,9 @@ inline constexpr const char* kSupportedRangeText =
     "日本標準時 1900-03-01 00:00:00 から 2100-02-28 23:59:59 まで";
 
 bool IsSupportedDate(const JstDateTime& jst);
+
+// A record's time stamp: JST with its offset and milliseconds, "2026-12-08T02:57:26.400+09:00",
+// so that records of every program read on one time line.
+std::string RecordStamp(UtcMillis utc);
 
 }  // namespace heliostat::base
