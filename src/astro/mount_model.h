@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "astro/bisector.h"
+#include "base/angles.h"
 
 // The geometric error model of an azimuth-elevation mount: what direction the mirror normal
 // truly faces for the angles the mount reports, and the angles to drive for a wanted
@@ -12,10 +13,7 @@
 namespace heliostat::astro {
 
 // The mount's own angles, as its encoders read them, in degrees.
-struct MountAngles {
-    double azimuth = 0;
-    double elevation = 0;
-};
+using MountAngles = base::AzEl;
 
 // Six small angles in degrees; all zero is the perfect mount.
 struct MountModel {
