@@ -56,7 +56,7 @@ and prints one CSV row per cycle (RFC 4180) on standard output:
   beam_error        with --beam-error only, last: degrees (two decimals) between the target
                     and the sunlight the commanded mirror reflects, the sun taken from the
                     precise ephemeris; empty on night and error rows
-  mount_azimuth,    with --mount-model only, the last two: the mount angles (two decimals)
+  mount_azimuth,    with --mount-model only, the last two: the mount angles (three decimals)
   mount_elevation   the antenna controller drives for the command with that model; empty
                     on error rows. --beam-error then takes the mirror where the model says
                     those two texts point
@@ -343,14 +343,20 @@ double RowBeamError(TableHost& host, const cycle::WindowState& state, astro::Utc
                             {state.TargetElevation, state.TargetAzimuth});
 }
 
-std::string Fixed2Text(double value) {
+// The controller drives the inverse model's angles unrounded. Two decimals would add up to
+// 0.007° to the normal, 0.014° to the beam, on top of the command's own rounding: more than
+// the model gains. Three keep the texts within 0.0015° of the beam the controller delivers.
+constexpr int kMountDecimals = 3;
+
+std::string MountText(double value) {
     char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
+    const auto result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, kMountDecimals);
     return std::string(text, result.ptr);
 }
 
-// The mount angles the controller drives for the row's command, as the two-decimal texts of
-// the table, and the direction the model says those texts face.
+// The mount angles the controller drives for the row's command, as the texts of the table, and the
+// direction the model says those texts face.
 struct MountColumns {
     std::string azimuth, elevation;
     astro::SkyDirection faces;
@@ -363,7 +369,7 @@ MountColumns RowMountAngles(TableHost& host, const astro::MountModel& model) {
         throw HeliostatError("反射鏡角度が数値ではありません", "mount_azimuth");
     }
     const astro::MountAngles drive = astro::MountInverse(model, {*mirrorEl, *mirrorAz});
-    MountColumns columns{Fixed2Text(drive.azimuth), Fixed2Text(drive.elevation), {}};
+    MountColumns columns{MountText(drive.azimuth), MountText(drive.elevation), {}};
     columns.faces = astro::MountForward(
         model, {*base::ParseStrict(columns.azimuth), *base::ParseStrict(columns.elevation)});
     return columns;
