@@ -13,6 +13,7 @@
 #include <QUdpSocket>
 
 #include <array>
+#include <csignal>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,28 +31,38 @@ namespace {
 constexpr std::array<double, 7> kSteps{0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1};
 constexpr const char* kHeader = "jst,mount_azimuth,mount_elevation";
 
-// Raw keys while the tool runs, the operator's settings back afterwards, whatever happens.
+// The terminal's settings before the tool took it, for the signal handler too.
+termios gSavedTerminal{};
+
+extern "C" void RestoreTerminalAndExit(int signal) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+    _exit(128 + signal);
+}
+
+// Raw keys while the tool runs, the operator's settings back afterwards, Ctrl-C included.
 class RawTerminal {
 public:
     RawTerminal() {
-        if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved_) == 0) {
-            termios raw = saved_;
+        if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &gSavedTerminal) == 0) {
+            termios raw = gSavedTerminal;
             raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
             raw.c_cc[VMIN] = 1;
             raw.c_cc[VTIME] = 0;
+            std::signal(SIGINT, RestoreTerminalAndExit);
+            std::signal(SIGTERM, RestoreTerminalAndExit);
+            std::signal(SIGHUP, RestoreTerminalAndExit);
             active_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
         }
     }
     ~RawTerminal() {
         if (active_) {
-            tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+            tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
         }
     }
     RawTerminal(const RawTerminal&) = delete;
     RawTerminal& operator=(const RawTerminal&) = delete;
 
 private:
-    termios saved_{};
     bool active_ = false;
 };
 
