@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "base/command_line.h"
+#include "mount_model_file/mount_correction.h"
 #include "mount_model_file/mount_model_file.h"
 
 using namespace heliostat;
@@ -114,6 +115,44 @@ private slots:
         QCOMPARE(file.model.tiltEast, -5.0);
         QCOMPARE(file.model.azimuthOffset, 0.8);
         QCOMPARE(file.standardErrors[5], 0.003);
+    }
+
+    // The controller's two conversions: identity without a model (or with an all-zero one),
+    // the offsets added to the command and taken off the reading with one.
+    void correction_data() {
+        QTest::addColumn<bool>("withModel");
+        QTest::addColumn<double>("azOffset");
+        QTest::addColumn<double>("az");
+        QTest::addColumn<double>("el");
+        QTest::addColumn<double>("mountAz");
+        QTest::addColumn<double>("mountEl");
+        QTest::newRow("no model") << false << 0.0 << 370.25 << -3.0 << 370.25 << -3.0;
+        QTest::newRow("zero model") << true << 0.0 << 370.25 << -3.0 << 370.25 << -3.0;
+        QTest::newRow("offsets") << true << 0.8 << 188.82 << 44.21 << 189.62 << 43.81;
+        QTest::newRow("offsets across north") << true << 0.8 << 359.5 << 10.0 << 0.3 << 9.6;
+    }
+    void correction() {
+        QFETCH(bool, withModel);
+        QFETCH(double, azOffset);
+        QFETCH(double, az);
+        QFETCH(double, el);
+        QFETCH(double, mountAz);
+        QFETCH(double, mountEl);
+        astro::MountModel model;
+        model.azimuthOffset = azOffset;
+        model.elevationOffset = azOffset == 0 ? 0 : -0.4;
+        const MountCorrection correction = withModel ? MountCorrection(model) : MountCorrection();
+        QCOMPARE(correction.Active(), withModel);
+        const base::AzEl mount = correction.ToMount({az, el});
+        QVERIFY2(std::abs(mount.azimuth - mountAz) < 1e-9,
+                 qPrintable(QString::number(mount.azimuth, 'f', 12)));
+        QVERIFY(std::abs(mount.elevation - mountEl) < 1e-9);
+        const base::AzEl back = correction.ToDirection({mountAz, mountEl});
+        QVERIFY(std::abs(back.azimuth - az) < 1e-9);
+        QVERIFY(std::abs(back.elevation - el) < 1e-9);
+        if (azOffset == 0) {
+            QCOMPARE(mount, (base::AzEl{az, el}));  // to the bit
+        }
     }
 
     void missingFile() {
