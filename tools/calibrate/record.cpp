@@ -3,6 +3,7 @@
 #include <termios.h>
 #include <unistd.h>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QHostInfo>
@@ -30,6 +31,8 @@ namespace {
 
 constexpr std::array<double, 7> kSteps{0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1};
 constexpr const char* kHeader = "jst,mount_azimuth,mount_elevation";
+// A reply older than this no longer says where the mount is (four command cycles).
+constexpr qint64 kFreshReplyMs = 3000;
 
 // The terminal's settings before the tool took it, for the signal handler too.
 termios gSavedTerminal{};
@@ -183,6 +186,7 @@ private:
             // Only a reply with two numbers is a mount position worth recording.
             if (base::ParseStrict(az.toStdString()) && base::ParseStrict(el.toStdString())) {
                 reply_ = {az, el};
+                replyAge_.start();
             }
         }
         Draw();
@@ -253,6 +257,11 @@ private:
             message_ = QStringLiteral("コントローラからの返信がまだないので記録できません");
             return;
         }
+        if (replyAge_.elapsed() > kFreshReplyMs) {
+            message_ = QStringLiteral("コントローラからの返信が %1 秒以上ないので記録できません")
+                           .arg(kFreshReplyMs / 1000);
+            return;
+        }
         const QString row =
             JstText(base::ToJst(base::SystemUtcNow())) + "," + reply_->first + "," + reply_->second;
         lines_.append(row);
@@ -319,6 +328,7 @@ private:
     double azimuth_ = 180, elevation_ = 45;
     std::size_t step_ = 3;
     std::optional<std::pair<QString, QString>> reply_;
+    QElapsedTimer replyAge_;
     QString message_;
     QUdpSocket socket_;
     QTimer timer_;

@@ -21,6 +21,7 @@ class TestCalibrateRecord : public QObject {
     pid_t child_ = -1;
     QByteArray screen_;
     QStringList commands_;
+    bool echo_ = true;
 
     // Runs the peer and collects the screen until `done` holds for the latest screen, or 10 s.
     bool Pump(const std::function<bool(const QString&)>& done) {
@@ -48,7 +49,7 @@ class TestCalibrateRecord : public QObject {
                 socklen_t length = sizeof from;
                 const ssize_t n = recvfrom(udp_, buffer, sizeof buffer, 0,
                                            reinterpret_cast<sockaddr*>(&from), &length);
-                if (n > 0) {
+                if (n > 0 && echo_) {
                     commands_ << QString::fromLatin1(buffer, n);
                     sendto(udp_, buffer, static_cast<size_t>(n), 0,
                            reinterpret_cast<sockaddr*>(&from), length);
@@ -118,6 +119,15 @@ private slots:
         }));
         Keys("\n");
         QVERIFY(Pump([](const QString& s) { return s.contains(QStringLiteral("記録  2 件")); }));
+        // A controller that has gone quiet: its last reply is not recorded.
+        echo_ = false;
+        QTest::qWait(3500);
+        Keys("\r");
+        QVERIFY(Pump([](const QString& s) {
+            return s.contains(QStringLiteral("返信が 3 秒以上ないので記録できません"));
+        }));
+        QVERIFY(Screen().contains(QStringLiteral("記録  2 件")));
+        echo_ = true;
         // The step stays between 0.01 and 1.
         Keys("----------");
         QVERIFY(Pump([](const QString& s) { return s.contains(QStringLiteral("刻み  0.01°")); }));
