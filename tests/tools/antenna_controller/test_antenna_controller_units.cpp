@@ -27,10 +27,10 @@ struct Script {
     std::mutex mutex;
     std::condition_variable released;
     Limits limits{0, 360, 0, 90};
-    std::vector<Angles> sent;
-    Angles present{0, 0};
+    std::vector<AzEl> sent;
+    AzEl present{0, 0};
     // Positions handed out one per read before `present` is used.
-    std::deque<Angles> upcoming;
+    std::deque<AzEl> upcoming;
     bool readable = true;
     bool settable = true;
     bool holdMoves = false;  // set_position waits until this is cleared
@@ -56,7 +56,7 @@ public:
     Limits limits() const override {
         return script_->with([](Script& s) { return s.limits; });
     }
-    MountStatus setPosition(Angles target, std::string* error) override {
+    MountStatus setPosition(AzEl target, std::string* error) override {
         std::unique_lock lock(script_->mutex);
         script_->heldMove = script_->holdMoves;
         script_->released.wait(lock, [&] { return !script_->holdMoves; });
@@ -68,7 +68,7 @@ public:
         script_->sent.push_back(target);
         return MountStatus::kOk;
     }
-    MountStatus position(Angles* out, std::string* error) override {
+    MountStatus position(AzEl* out, std::string* error) override {
         const std::lock_guard lock(script_->mutex);
         if (script_->losses > 0) {
             --script_->losses;
@@ -423,7 +423,7 @@ void TestAntennaControllerUnits::unreadablePositionIsNeverReported() {
     QCOMPARE(log.count("position unreadable"), 1);
 
     rig.script->with([](Script& x) { x.readable = true; });
-    rig.script->with([](Script& x) { x.present = Angles{3, 2}; });
+    rig.script->with([](Script& x) { x.present = AzEl{3, 2}; });
     QCOMPARE(rig.replies(300).value(0), QByteArray("0,003.00,2.00"));
     QVERIFY(rig.eventLog().contains("position readable again"));
 }
@@ -432,7 +432,7 @@ void TestAntennaControllerUnits::refusedMoveStillReportsThePosition() {
     Rig rig;
     QVERIFY(rig.listening);
     rig.script->with([](Script& x) { x.settable = false; });
-    rig.script->with([](Script& x) { x.present = Angles{1.5, 0.25}; });
+    rig.script->with([](Script& x) { x.present = AzEl{1.5, 0.25}; });
     rig.send("0,020.00,10.00");
     QCOMPARE(rig.replies(150).value(0), QByteArray("0,001.50,.25"));
     QVERIFY(rig.eventLog().contains("rotator error: scripted refusal"));
@@ -442,9 +442,9 @@ void TestAntennaControllerUnits::pollRepliesUntilTheTargetIsReached() {
     Rig rig(0, 20, 100000);  // heartbeat out of the way: only changes are reported
     QVERIFY(rig.listening);
     rig.script->with([](Script& x) {
-        x.upcoming = std::deque<Angles>{{0, 0}, {1, 1}, {1, 1}, {2, 2}, {3, 2}, {3, 2}};
+        x.upcoming = std::deque<AzEl>{{0, 0}, {1, 1}, {1, 1}, {2, 2}, {3, 2}, {3, 2}};
     });
-    rig.script->with([](Script& x) { x.present = Angles{3, 2}; });
+    rig.script->with([](Script& x) { x.present = AzEl{3, 2}; });
     rig.send("0,003.00,2.00");
     const QList<QByteArray> replies = rig.replies(500);
     // One per distinct position, the repeated reads adding nothing, then silence at the target.
@@ -457,7 +457,7 @@ void TestAntennaControllerUnits::pollRepliesUntilTheTargetIsReached() {
 void TestAntennaControllerUnits::stuckShortOfTheTargetRepliesOnceAPeriod() {
     Rig rig(0, 20, 100);
     QVERIFY(rig.listening);
-    rig.script->with([](Script& x) { x.present = Angles{2.5, 2}; });  // never gets to 3,2
+    rig.script->with([](Script& x) { x.present = AzEl{2.5, 2}; });  // never gets to 3,2
     rig.send("0,003.00,2.00");
     const QList<QByteArray> replies = rig.replies(1000);
     // The command's reply and then about one every 100 ms, never one per 20 ms poll.
@@ -483,7 +483,7 @@ void TestAntennaControllerUnits::newestTargetWins() {
     QTRY_COMPARE_WITH_TIMEOUT(rig.script->sentCount(), size_t(2), 2000);
     rig.replies(200);
     // No queue: the commands that came while it was busy gave way to the newest.
-    const std::vector<Angles> sent = rig.script->with([](Script& x) { return x.sent; });
+    const std::vector<AzEl> sent = rig.script->with([](Script& x) { return x.sent; });
     QCOMPARE(sent.size(), size_t(2));
     QCOMPARE(sent[0].azimuth, 10.0);
     QCOMPARE(sent[1].azimuth, 40.0);
@@ -504,7 +504,7 @@ void TestAntennaControllerUnits::lostRotatorIsReopenedWithBackoff() {
     rig.script->with([](Script& x) {
         x.losses = 1;
         x.sent.clear();
-        x.present = Angles{10, 1};
+        x.present = AzEl{10, 1};
     });
     QTRY_VERIFY_WITH_TIMEOUT(rig.eventLog().contains("rotator lost"), 1000);
     // Meanwhile the target changes; it must reach the reopened rotator.
