@@ -85,8 +85,8 @@ std::optional<Limits> NarrowLimits(const Limits& rotator, const std::optional<Ax
         }
         if (range->first < *min || range->second > *max) {
             *error = QStringLiteral("--%1 %2:%3 はローテータの範囲 [%4, %5] を超えています")
-                         .arg(QLatin1String(option), Degrees(range->first),
-                              Degrees(range->second), Degrees(*min), Degrees(*max));
+                         .arg(QLatin1String(option), Degrees(range->first), Degrees(range->second),
+                              Degrees(*min), Degrees(*max));
             return false;
         }
         *min = range->first;
@@ -166,9 +166,9 @@ Controller::Controller(std::unique_ptr<Mount> mount, RotatorWorker::Opener reope
       news_(2) {
     QString ignored;
     // main() refuses ranges wider than the rotator's before it gets here.
-    limits_ = NarrowLimits(mount->limits(), settings_.azimuthRange, settings_.elevationRange,
-                           &ignored)
-                  .value_or(mount->limits());
+    limits_ =
+        NarrowLimits(mount->limits(), settings_.azimuthRange, settings_.elevationRange, &ignored)
+            .value_or(mount->limits());
     clock_.start();
     sinceReply_.start();
     connect(&socket_, &QUdpSocket::readyRead, this, &Controller::readPending);
@@ -229,8 +229,7 @@ bool Controller::shutdown(std::chrono::milliseconds wait) {
         QString reason;
         last = driveTarget(*settings_.park, &reason);
         log_.event(QStringLiteral("parking at %1 before exit").arg(Fixed(*settings_.park)));
-        log_.record({}, {}, {},
-                    QStringLiteral("exit: parking at %1").arg(Fixed(*settings_.park)));
+        log_.record({}, {}, {}, QStringLiteral("exit: parking at %1").arg(Fixed(*settings_.park)));
     }
     flushSummaries(true);
     const bool closed = worker_->stop(wait, last);
@@ -373,8 +372,7 @@ void Controller::handle(const QByteArray& payload, const Client& sender) {
         return;
     }
     QString reason;
-    const std::optional<AzEl> target =
-        driveTarget({command->azimuth, command->elevation}, &reason);
+    const std::optional<AzEl> target = driveTarget({command->azimuth, command->elevation}, &reason);
     const qint64 now = clock_.elapsed();
     if (!target) {
         reject(sender, QStringLiteral("outside the rotator's range"),
@@ -419,6 +417,7 @@ void Controller::handle(const QByteArray& payload, const Client& sender) {
     // difference at all without one): the window repeats the same angles for minutes.
     const bool news = !within(lastTarget_);
     QString note;
+    bool longWay = false;
     if (skip) {
         note = (settings_.deadband > 0 ? QStringLiteral("within deadband of %1; not sent")
                                        : QStringLiteral("already moving to %1; not sent"))
@@ -429,15 +428,15 @@ void Controller::handle(const QByteArray& payload, const Client& sender) {
         // the target jumps across, not at every command of the slow swing that follows.
         if (lastRead_ && std::abs(target->azimuth - lastRead_->azimuth) > 180 &&
             (!lastSent_ || std::abs(target->azimuth - lastSent_->azimuth) > 180)) {
-            const QString longWay =
-                QStringLiteral("the long way round: %1° from azimuth %2, no shorter way within "
-                               "[%3, %4]")
+            const QString longWayNote =
+                QStringLiteral(
+                    "the long way round: %1° from azimuth %2, no shorter way within "
+                    "[%3, %4]")
                     .arg(std::abs(target->azimuth - lastRead_->azimuth), 0, 'f', 2)
                     .arg(Degrees(lastRead_->azimuth), Degrees(limits_.minAzimuth),
                          Degrees(limits_.maxAzimuth));
-            log_.event(QStringLiteral("command from %1: %2: %3")
-                           .arg(from, QString::fromLatin1(shown), longWay));
-            note += QStringLiteral("; ") + longWay;
+            note += QStringLiteral("; ") + longWayNote;
+            longWay = true;
         }
         if (!lastSent_ || !(*lastSent_ == *target)) {
             if (arrived_ || !lastSent_) {
@@ -447,8 +446,8 @@ void Controller::handle(const QByteArray& payload, const Client& sender) {
         }
         lastSent_ = target;
     }
-    if (news || settings_.verbose) {
-        if (settings_.verbose || news_.take(now)) {
+    if (news || longWay || settings_.verbose) {
+        if (settings_.verbose || longWay || news_.take(now)) {
             log_.event(QStringLiteral("command from %1: %2: %3")
                            .arg(from, QString::fromLatin1(shown), note));
         }
@@ -468,9 +467,9 @@ void Controller::handle(const QByteArray& payload, const Client& sender) {
 }
 
 void Controller::park() {
-    const QString line = QStringLiteral("watchdog: no command for %1 s, parking at %2")
-                             .arg(QString::number(settings_.watchdog.count() / 1000.0),
-                                  Fixed(*settings_.park));
+    const QString line =
+        QStringLiteral("watchdog: no command for %1 s, parking at %2")
+            .arg(QString::number(settings_.watchdog.count() / 1000.0), Fixed(*settings_.park));
     log_.event(line);
     QString reason;
     const std::optional<AzEl> target = driveTarget(*settings_.park, &reason);
@@ -517,8 +516,8 @@ void Controller::onReport(const RotatorReport& report) {
                          'f', 1));
             lostAt_.reset();
             QString ignored;
-            limits_ = NarrowLimits(report.limits, settings_.azimuthRange,
-                                   settings_.elevationRange, &ignored)
+            limits_ = NarrowLimits(report.limits, settings_.azimuthRange, settings_.elevationRange,
+                                   &ignored)
                           .value_or(report.limits);
             // A restarted rotator has forgotten its target: the thread drives it there again,
             // and the next command is sent even if it is within the deadband.

@@ -11,9 +11,9 @@
 #include <QFileInfo>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cmath>
 #include <cstdlib>
 #include <optional>
 
@@ -39,8 +39,9 @@ int main(int argc, char* argv[]) {
 
     const ParseResult parsed = ParseOptions(app.arguments().mid(1), program);
     const auto usageError = [&](const QString& message) {
-        PrintTo(stderr, QStringLiteral("%1: %2\n詳しくは %1 --help を見てください。\n")
-                            .arg(program, message));
+        PrintTo(
+            stderr,
+            QStringLiteral("%1: %2\n詳しくは %1 --help を見てください。\n").arg(program, message));
         return kExitUsage;
     };
     switch (parsed.outcome) {
@@ -111,11 +112,10 @@ int main(int argc, char* argv[]) {
         return usageError(rangeError);
     }
     const Limits limits = *narrowed;
-    if (options.park &&
-        (options.park->elevation < limits.minElevation ||
-         options.park->elevation > limits.maxElevation ||
-         !WrapAzimuth(options.park->azimuth, options.park->azimuth, limits.minAzimuth,
-                      limits.maxAzimuth))) {
+    if (options.park && (options.park->elevation < limits.minElevation ||
+                         options.park->elevation > limits.maxElevation ||
+                         !WrapAzimuth(options.park->azimuth, options.park->azimuth,
+                                      limits.minAzimuth, limits.maxAzimuth))) {
         return usageError(QStringLiteral("--park %1,%2 は可動範囲 (方位角 [%3, %4]、仰角 [%5, %6]) "
                                          "の外です")
                               .arg(options.park->azimuth)

@@ -78,9 +78,8 @@ struct Definitions {
             "で Hamlib 経由の架台 (ローテータ) を動かし、読んだ現在角度を返信します。\n"
             "終了コード: 0 正常終了 (SIGINT / SIGTERM を含む)、1 失敗 (ローテータ、ポート、"
             "記録ファイルを開けない、記録の行が失われた等)、2 コマンドラインの誤り。");
-        parser.addOptions(
-            {listen, model, device, conf, deadband, log, verbose, allow, azRange, elRange, park,
-             watchdog, parkOnExit, help, version});
+        parser.addOptions({listen, model, device, conf, deadband, log, verbose, allow, azRange,
+                           elRange, park, watchdog, parkOnExit, help, version});
     }
 };
 
@@ -280,7 +279,8 @@ QString HelpText(const QString& programName) {
                "指令ごと、および架台が動いている間は 250 ms ごと (変化が無くても目標に達するまでは"
                "\n少なくとも毎秒) に、ローテータから読んだ現在角度を \"0,方位角,仰角\" "
                "(例 0,180.02,45.66、\n方位角は 0 以上 360 未満)として最後に指令を送ってきた送信元"
-               "アドレス・ポートへ返信します\n(多くても毎秒 10 回)。ローテータとの通信は別スレッドで"
+               "アドレス・ポートへ返信します\n(多くても毎秒 10 "
+               "回)。ローテータとの通信は別スレッドで"
                "行い、動作中に届いた指令は待って\nいる指令を置き換えます (最新の指令だけが使われ"
                "ます)。動かしている目標と同じ指令は\nローテータへ送り直しません。\n"
                "\n"

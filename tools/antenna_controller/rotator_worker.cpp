@@ -25,8 +25,7 @@ RotatorWorker::~RotatorWorker() {
     }
 }
 
-std::optional<std::uint64_t> RotatorWorker::command(std::optional<AzEl> target,
-                                                    std::uint64_t seq) {
+std::optional<std::uint64_t> RotatorWorker::command(std::optional<AzEl> target, std::uint64_t seq) {
     std::optional<std::uint64_t> replaced;
     {
         const std::lock_guard lock(mutex_);

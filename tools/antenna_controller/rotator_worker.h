@@ -24,12 +24,12 @@ struct RotatorReport {
     };
     Kind kind = Kind::kPoll;
     std::optional<AzEl> position;  // only ever a position actually read from the rotator
-    std::string error;               // why there is no position, or why it was lost
-    std::string moveError;           // kAnswer: set_position was refused
-    bool moved = false;              // kAnswer: set_position was accepted
-    std::uint64_t seq = 0;           // kAnswer: the command answered
-    bool lost = false;               // kAnswer: no position because the rotator was lost
-    Limits limits;                   // kBack: the reopened rotator's limits
+    std::string error;             // why there is no position, or why it was lost
+    std::string moveError;         // kAnswer: set_position was refused
+    bool moved = false;            // kAnswer: set_position was accepted
+    std::uint64_t seq = 0;         // kAnswer: the command answered
+    bool lost = false;             // kAnswer: no position because the rotator was lost
+    Limits limits;                 // kBack: the reopened rotator's limits
 };
 
 // Owns the mount on a thread of its own, so that a slow or hung rotator never stalls the UDP
@@ -85,9 +85,9 @@ private:
     bool answerWanted_ = false;
     std::uint64_t pendingSeq_ = 0;
     std::optional<AzEl> pendingTarget_;
-    std::optional<AzEl> driving_;    // the target last handed to the rotator
-    std::optional<AzEl> lastMove_;   // commanded before closing
-    bool readWanted_ = true;         // a position read at once (at start, after a reopen)
+    std::optional<AzEl> driving_;   // the target last handed to the rotator
+    std::optional<AzEl> lastMove_;  // commanded before closing
+    bool readWanted_ = true;        // a position read at once (at start, after a reopen)
     std::chrono::steady_clock::time_point nextPoll_;
     std::chrono::steady_clock::time_point nextRetry_;
     std::chrono::milliseconds backoff_{0};

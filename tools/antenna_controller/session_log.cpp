@@ -52,8 +52,7 @@ bool SessionLog::openCsv(const QString& path, QString* error) {
     return attachCsv(std::move(file), path, error);
 }
 
-bool SessionLog::attachCsv(std::unique_ptr<QIODevice> device, const QString& name,
-                           QString* error) {
+bool SessionLog::attachCsv(std::unique_ptr<QIODevice> device, const QString& name, QString* error) {
     const std::lock_guard lock(mutex_);
     csv_ = std::move(device);
     csvName_ = name;
@@ -73,8 +72,9 @@ bool SessionLog::write(const QByteArray& text, QString* error) {
     }
     *error = csv_->errorString();
     if (error->isEmpty() || *error == QStringLiteral("Unknown error")) {
-        *error = QStringLiteral("%1 of %2 bytes written").arg(std::max<qint64>(written, 0)).arg(
-            text.size());
+        *error = QStringLiteral("%1 of %2 bytes written")
+                     .arg(std::max<qint64>(written, 0))
+                     .arg(text.size());
     }
     // A full disk takes part of a row; cut it off so that the next row starts a line.
     if (file && start >= 0 && file->size() > start) {
