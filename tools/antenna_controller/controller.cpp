@@ -175,6 +175,7 @@ Controller::Controller(std::unique_ptr<Mount> mount, RotatorWorker::Opener reope
     summaryTimer_.setInterval(std::min<qint64>(250, settings_.foldPeriod.count()));
     connect(&summaryTimer_, &QTimer::timeout, this, [this] { flushSummaries(false); });
     watchdog_.setSingleShot(true);
+    watchdog_.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire 5 % early
     connect(&watchdog_, &QTimer::timeout, this, &Controller::park);
     worker_ = std::make_unique<RotatorWorker>(
         std::move(mount), std::move(reopen), settings_.rotator, [this](RotatorReport report) {
