@@ -1057,10 +1057,13 @@ void TestAntennaControllerUnits::warnedSendersAreForgotten() {
 void TestAntennaControllerUnits::acceptedRowsAndRepliesAreLimited() {
     Rig rig(0, 20, 100000);
     QVERIFY(rig.listening);
-    for (int i = 0; i < 60; ++i) {
+    // Paced so that the rotator thread answers each one: 40 answers in a fifth of a second.
+    QList<QByteArray> replies;
+    for (int i = 0; i < 40; ++i) {
         rig.send("0,010.00,1.00");
+        replies += rig.replies(5);
     }
-    const QList<QByteArray> replies = rig.replies(600);
+    replies += rig.replies(400);
     QVERIFY2(replies.size() >= 1 && replies.size() <= 10, QByteArray::number(replies.size()));
     rig.replies(600);
     rig.controller->shutdown(std::chrono::milliseconds(1000));
@@ -1070,6 +1073,10 @@ void TestAntennaControllerUnits::acceptedRowsAndRepliesAreLimited() {
                  .match(QString::fromUtf8(csv))
                  .hasMatch(),
              csv.constData());
+    QVERIFY2(QRegularExpression(R"(\d+ replies not sent in the last \d+ s \(at most 10 a second\))")
+                 .match(QString::fromUtf8(rig.eventLog()))
+                 .hasMatch(),
+             rig.eventLog().constData());
 }
 
 void TestAntennaControllerUnits::groupedCount_data() {
