@@ -35,17 +35,19 @@ struct Definitions {
     QCommandLineOption deadband{
         "deadband",
         "新しい指令が前回ローテータへ送った角度から両軸とも DEG 度以内なら set_position を省き"
-        "ます (実機の小刻みな往復を防ぐ)。既定 0 (毎回送る)。",
+        "ます (実機の小刻みな往復を防ぐ)。既定 0 (動かしている目標と同じ指令だけ省く)。",
         "DEG"};
     QCommandLineOption log{"log",
-                           "セッション記録を CSV (RFC 4180) で FILE に書きます。列: "
-                           "time,command,position,note (時刻は UTC)。",
+                           "セッション記録を CSV (RFC 4180) で FILE に追記します。列: "
+                           "time,command,position,rotator,note (時刻は UTC、rotator は"
+                           "ローテータ自身の角度)。",
                            "FILE"};
     QCommandLineOption verbose{"verbose",
                                "受信データごとの記録と Hamlib 自身のデバッグ出力も表示します。"};
     QCommandLineOption allow{
         "allow",
-        "指令を受け付ける送信元 (複数回可)。例 --allow 192.0.2.10 --allow 10.1.0.0/16。"
+        "指令を受け付ける送信元 (複数回可)。例 --allow 192.0.2.10 --allow 10.1/16 "
+        "(= 10.1.0.0/16)。"
         "指定すると、それ以外からのデータは記録して捨てます。",
         "ADDR[/PREFIX]"};
     QCommandLineOption azRange{
