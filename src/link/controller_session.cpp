@@ -237,6 +237,7 @@ void ControllerSession::SendCommand(std::string_view azimuth, std::string_view e
         firstUnanswered_ = now;
     }
     Record("command", payload);
+    UpdateHealth();
 }
 
 void ControllerSession::DataArrival() {

@@ -183,7 +183,7 @@ bool SessionLog::Flush(base::UtcMillis time) {
             second.count = 0;
         }
     }
-    return ok;
+    return ok && error_.empty();
 }
 
 bool SessionLog::Write(base::UtcMillis time, std::string_view event, std::string_view datagram,

@@ -42,7 +42,7 @@ public:
     // refused the write (see Error()), or an earlier refusal still holds.
     bool Write(base::UtcMillis time, std::string_view event, std::string_view datagram = {},
                std::string_view detail = {});
-    // Writes the count rows of seconds that have ended by `time`.
+    // Writes the count rows of seconds that have ended by `time`. False as Write.
     bool Flush(base::UtcMillis time);
 
     // Why the last write failed (the system's words); empty while writing works.

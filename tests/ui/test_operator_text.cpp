@@ -1,5 +1,8 @@
 // The window's plain helpers: stow text, clock text, message wrapping and the command line.
+#include <sys/stat.h>
+
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -106,11 +109,18 @@ private slots:
     void options_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<OptionsOutcome>("outcome");
-        QTest::addColumn<QString>("summary");  // log|stow payload|timeout|pointing
-        QTest::newRow("none") << QStringList{} << OptionsOutcome::Run << "||3|mean";
+        QTest::addColumn<QString>("summary");  // log|stow payload|timeout|pointing|any port|alarm
+        QTest::newRow("none") << QStringList{} << OptionsOutcome::Run << "||3|mean|0|";
         QTest::newRow("all") << QStringList{"--log",           "s.csv", "--stow",     "180,0",
                                             "--reply-timeout", "1.5",   "--pointing", "exact"}
-                             << OptionsOutcome::Run << "s.csv|0,180.00,.00|1.5|exact";
+                             << OptionsOutcome::Run << "s.csv|0,180.00,.00|1.5|exact|0|";
+        QTest::newRow("mean named")
+            << QStringList{"--pointing", "mean"} << OptionsOutcome::Run << "||3|mean|0|";
+        QTest::newRow("any port, alarm")
+            << QStringList{"--reply-from-any-port", "--beam-alarm", "0.5"} << OptionsOutcome::Run
+            << "||3|mean|1|0.5";
+        QTest::newRow("alarm not a number")
+            << QStringList{"--beam-alarm", "x"} << OptionsOutcome::UsageError << "";
         QTest::newRow("help") << QStringList{"-h"} << OptionsOutcome::Help << "";
         QTest::newRow("version") << QStringList{"--version"} << OptionsOutcome::Version
                                  << "heliostat 9.8.7\n";
@@ -129,7 +139,7 @@ private slots:
             << QStringList{"--log"} << OptionsOutcome::UsageError << "";
         QTest::newRow("Qt's window-system options pass")
             << QStringList{"-platform", "offscreen", "-reverse", "--pointing", "exact"}
-            << OptionsOutcome::Run << "||3|exact";
+            << OptionsOutcome::Run << "||3|exact|0|";
     }
 
     void options() {
@@ -142,13 +152,22 @@ private slots:
             QVERIFY(!parsed.text.isEmpty());
         } else if (outcome == OptionsOutcome::Version) {
             QCOMPARE(parsed.text, summary);
+        } else if (outcome == OptionsOutcome::Help) {
+            // Japanese throughout: no English sentence of Qt's parser.
+            QVERIFY2(parsed.text.startsWith(QStringLiteral("使いかた: heliostat")),
+                     qPrintable(parsed.text));
+            QVERIFY2(
+                !parsed.text.contains(QRegularExpression(QStringLiteral("[A-Za-z]{3,} [a-z]{2,}"))),
+                qPrintable(parsed.text));
         } else if (outcome == OptionsOutcome::Run) {
             const WindowOptions& o = parsed.options;
             const QString got =
                 o.logPath + u'|' +
                 (o.stow ? QString::fromStdString(StowPayload(*o.stow)) : QString()) + u'|' +
                 QString::number(o.replyTimeoutSeconds) + u'|' +
-                (o.pointing == heliostat::cycle::Pointing::Exact ? "exact" : "mean");
+                (o.pointing == heliostat::cycle::Pointing::Exact ? "exact" : "mean") + u'|' +
+                QString::number(o.replyFromAnyPort) + u'|' +
+                (o.beamAlarmDegrees ? QString::number(*o.beamAlarmDegrees) : QString());
             QCOMPARE(got, summary);
         }
     }
@@ -165,6 +184,11 @@ private slots:
         QTest::newRow("version") << QStringList{"-v"} << 0 << true;
         QTest::newRow("help without a display") << QStringList{"--help"} << 0 << false;
         QTest::newRow("usage error without a display") << QStringList{"--bogus"} << 2 << false;
+        QTest::newRow("log a directory, without a display")
+            << QStringList{"--log", "/tmp"} << 2 << false;
+        QTest::newRow("log a device, without a display")
+            << QStringList{"--log", "/dev/full"} << 2 << false;
+        QTest::newRow("log a FIFO without a reader") << QStringList{"--log", "FIFO"} << 2 << false;
     }
 
     void exitStatus() {
@@ -179,6 +203,9 @@ private slots:
             env.remove(QStringLiteral("WAYLAND_DISPLAY"));
             program.setProcessEnvironment(env);
         }
+        QTemporaryDir dir;
+        QVERIFY(::mkfifo(dir.filePath("fifo").toUtf8().constData(), 0600) == 0);
+        args.replaceInStrings(QStringLiteral("FIFO"), dir.filePath("fifo"));
         program.start(QStringLiteral(HELIOSTAT_WINDOW_BINARY), args);
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
