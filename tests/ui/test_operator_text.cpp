@@ -1,11 +1,14 @@
 // The window's plain helpers: stow text, clock text, message wrapping and the command line.
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "ui/clock_sync.h"
 #include "ui/operator_text.h"
 #include "ui/window_options.h"
 
@@ -73,6 +76,60 @@ private slots:
         t.minute = 36;
         t.second = 2;
         QCOMPARE(JapaneseClockText(t), text);
+    }
+
+    // The clock label's tooltip and the record's `clock` row: only trouble is recorded.
+    void clockSync_data() {
+        QTest::addColumn<int>("state");  // -1 unknown, 0 unsynchronised, 1 synchronised
+        QTest::addColumn<double>("error");
+        QTest::addColumn<QString>("tip");
+        QTest::addColumn<QString>("row");
+        QTest::newRow("unknown") << -1 << 0.0 << "時計の同期状態を調べられません"
+                                 << "state=unknown";
+        QTest::newRow("unsynchronised")
+            << 0 << 0.0
+            << "時計は同期されていません（太陽の位置は時計の誤差1秒につき約0.004°ずれます）"
+            << "state=unsynchronised";
+        QTest::newRow("synchronised")
+            << 1 << 0.0125 << "時計は同期されています（推定誤差 12.5 ミリ秒）"
+            << "";
+        QTest::newRow("exactly 1 s")
+            << 1 << 1.0 << "時計は同期されています（推定誤差 1000.0 ミリ秒）"
+            << "";
+        QTest::newRow("over 1 s")
+            << 1 << 1.5
+            << "時計は同期されていますが推定誤差が 1500.0 ミリ秒あります（1秒につき約0.004°）"
+            << "state=synchronised estimated_error=1.500";
+    }
+
+    void clockSync() {
+        QFETCH(int, state);
+        QFETCH(double, error);
+        QFETCH(QString, tip);
+        QFETCH(QString, row);
+        std::optional<ClockSync> sync;
+        if (state >= 0) {
+            sync = ClockSync{state == 1, error};
+        }
+        QCOMPARE(ClockSyncText(sync), tip);
+        QCOMPARE(QString::fromStdString(ClockTrouble(sync)), row);
+    }
+
+    // A termination signal ends the program as a confirmed 終了: exit rows, status 0.
+    void terminationSignal() {
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("session.csv"));
+        QProcess program;
+        program.start(QStringLiteral(HELIOSTAT_WINDOW_BINARY), {QStringLiteral("--log"), log});
+        QVERIFY(program.waitForStarted());
+        QTest::qWait(1500);
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(file.readAll().endsWith(",exit,,\r\n"), qPrintable(log));
     }
 
     // Every character one unit wide, so the breaks are the rule's and not a font's.
