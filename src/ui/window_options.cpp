@@ -41,7 +41,7 @@ QString WindowHelpText() {
         QString names = *o.shortName
                             ? QStringLiteral("-%1, --%2")
                                   .arg(QLatin1StringView(o.shortName), QLatin1StringView(o.name))
-                            : QStringLiteral("    --%1").arg(QLatin1StringView(o.name));
+                            : QStringLiteral("--%1").arg(QLatin1StringView(o.name));
         if (*o.value) {
             names += u' ' + QString::fromUtf8(o.value);
         }
