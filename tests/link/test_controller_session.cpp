@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "base/jst_clock.h"
+#include "link/controller_link.h"
 #include "link/controller_session.h"
 #include "link/loopback_peer.h"
 
@@ -283,21 +284,23 @@ private slots:
         QCOMPARE(rig.notice, QString());
     }
 
-    // The system refuses the first send after an ICMP error; that command is sent again.
+    // The system refuses the first send after an ICMP error; the link sends that command again.
     void commandAfterIcmpErrorIsResent() {
         quint16 closed = 0;
         {
             Peer gone;
             closed = gone.Port();
         }
-        Rig rig;
-        rig.Start(closed);
-        rig.Command();
+        ControllerLink link;
+        link.Open(QHostAddress(QStringLiteral("127.0.0.1")), closed);
+        link.Send("0,1.00,2.00");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the error arrives
         Peer controller(QHostAddress(QStringLiteral("127.0.0.1")), closed);
-        rig.Command();
+        link.Send("0,188.82,44.21");
         QTRY_COMPARE(controller.Received().size(), 1);
         QCOMPARE(controller.Payloads().first(), QByteArray("0,188.82,44.21"));
+        QCOMPARE(link.TakeSocketError(),
+                 std::optional<QString>(QStringLiteral("コントローラのポートに届きません")));
     }
 
     // The record of a run with --stow: what was sent and received, the start row explaining the
@@ -352,8 +355,8 @@ private slots:
         rig.Start();
         rig.Command();
         rig.Reply(rig.peer, "0,200.00,10.00");
-        QVERIFY2(rig.tip.contains(
-                     QRegularExpression(QStringLiteral("光の誤差 69\\.3\\d°（12(09|10)\\.\\d mrad）"))),
+        QVERIFY2(rig.tip.contains(QRegularExpression(
+                     QStringLiteral("光の誤差 69\\.3\\d°（12(09|10)\\.\\d mrad）"))),
                  qPrintable(rig.tip));
         rig.Advance(4.5);
         rig.Reply(rig.peer, "0,200.00,10.00");
