@@ -284,8 +284,16 @@ void ControllerSession::Reply(const std::string& payload, const ReplyFields& fie
     const auto elevation = base::ParseStrict(Trim(fields.elevation));
     if (geometry_ && azimuth && elevation) {
         try {
-            const astro::PreciseSunPosition sun = astro::PreciseSun(
-                utc_(), astro::Site{geometry_->latitude, geometry_->longitude, 0});
+            // The sun moves 0.0004° in 0.1 s: a burst of replies shares one ephemeris call.
+            const auto utc = utc_();
+            if (!sun_ || std::chrono::abs(utc - sunAt_) > std::chrono::milliseconds(100) ||
+                sunSite_.latitude != geometry_->latitude ||
+                sunSite_.longitude != geometry_->longitude) {
+                sunSite_ = astro::Site{geometry_->latitude, geometry_->longitude, 0};
+                sun_ = astro::PreciseSun(utc, sunSite_);
+                sunAt_ = utc;
+            }
+            const astro::PreciseSunPosition sun = *sun_;
             beamError_ = astro::BeamError({*elevation, *azimuth}, {sun.elevation, sun.azimuth},
                                           {geometry_->targetElevation, geometry_->targetAzimuth});
         } catch (const std::exception&) {

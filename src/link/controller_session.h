@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "astro/precise_sun.h"
 #include "base/angles.h"
 #include "base/jst_clock.h"
 #include "link/link_health.h"
@@ -145,6 +146,9 @@ private:
     int foreign_ = 0;
     std::optional<BeamGeometry> geometry_;
     std::optional<double> beamError_;
+    std::optional<astro::PreciseSunPosition> sun_;  // the last ephemeris call, for bursts
+    std::chrono::system_clock::time_point sunAt_;
+    astro::Site sunSite_;
     bool red_ = false;  // in a silent, refused or parked spell since the last tracking state
     HealthInput input_;
 };
