@@ -127,8 +127,9 @@ void frmMain::BuildControls() {
     for (QLabel* label : findChildren<QLabel*>()) {
         label->setWordWrap(label->height() >= 25);
     }
-    // The clock caption starts on the frame's left edge; a few pixels keep it off the line.
-    Label1->setIndent(4);
+    // The clock caption starts on the frame's left edge and its Japanese glyphs sit low enough
+    // to touch the bottom line: a few pixels in and up keep it clear, without moving the label.
+    Label1->setContentsMargins(4, -3, 0, 0);
     QPalette notePalette = Label7->palette();
     notePalette.setColor(QPalette::WindowText, QColor(255, 0, 0));
     Label7->setPalette(notePalette);
