@@ -220,6 +220,8 @@ private slots:
         QCOMPARE(rig.session.Health(), health);
         QCOMPARE(rig.notice, notice);
         QCOMPARE(rig.tip.contains(QStringLiteral("「stuck」")), reply.endsWith("stuck"));
+        QCOMPARE(rig.Rows().filter(QStringLiteral(" flag=stuck")).size(),
+                 reply.endsWith("stuck") ? 1 : 0);
         rig.session.Stop();
         QCOMPARE(rig.session.Health(), LinkHealth::Stopped);
         QCOMPARE(rig.notice, QString());
