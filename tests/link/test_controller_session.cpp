@@ -87,17 +87,13 @@ private slots:
         QTest::addColumn<int>("invalid");
         QTest::newRow("three fields") << QByteArray("0,180.02,45.66") << "180.02|45.66" << 0;
         QTest::newRow("two fields") << QByteArray("0,180.02") << "180.02|" << 0;
-        QTest::newRow("no comma") << QByteArray("180.02") << "|" << 0;
-        QTest::newRow("blank kept") << QByteArray("0,180.02 ,45.66") << "180.02 |45.66" << 0;
-        QTest::newRow("line break kept") << QByteArray("0,1,2\r\n") << "1|2\r\n" << 0;
-        QTest::newRow("more than five") << QByteArray("0,1,2,3,4,5,6,7") << "1|2" << 0;
+        QTest::newRow("line break kept, not trimmed") << QByteArray("0,1 ,2\r\n") << "1 |2\r\n"
+                                                      << 0;
         QTest::newRow("fourth field: fields 2 and 3 still shown")
             << QByteArray("0,1,2,limit") << "1|2" << 0;
-        // Anything but a finite number (or nothing) is not shown, and counted.
+        // Anything but a finite number (or nothing) is not shown, and counted; the splitting
+        // and the number rule themselves are the wire test's.
         QTest::newRow("nan and -Infinity") << QByteArray("0,nan,-Infinity") << "old|old" << 1;
-        QTest::newRow("inf") << QByteArray("0,180.02,inf") << "old|old" << 1;
-        QTest::newRow("letters") << QByteArray("0,abc,45.66") << "old|old" << 1;
-        QTest::newRow("control character") << QByteArray("0,180.02,\x07") << "old|old" << 1;
         QTest::newRow("bytes outside ASCII") << QByteArray("0,\xb0,\xe9") << "old|old" << 1;
         QTest::newRow("32000 characters")
             << QByteArray("0,") + QByteArray(32000, '1') << "old|old" << 1;
