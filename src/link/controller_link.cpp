@@ -177,8 +177,8 @@ std::vector<ControllerLink::Arrival> ControllerLink::TakeArrivals(int limit) {
     if (socket_->state() != QAbstractSocket::BoundState) {
         return arrivals;
     }
-    // readDatagram, unlike hasPendingDatagrams and receiveDatagram, re-arms the socket's read
-    // notifier on every call, also when it fails; a refused peek would otherwise stop it.
+    // readDatagram re-arms the socket's read notifier on every call, also when it fails; a loop
+    // that stops at a peek refused by an ICMP error never reads, and the socket goes deaf.
     QByteArray buffer(65536, Qt::Uninitialized);
     int refusals = 0;
     while (static_cast<int>(arrivals.size()) < limit) {
