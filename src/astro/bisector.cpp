@@ -46,7 +46,9 @@ SkyDirection ExactBisector(const SkyDirection& sun, const SkyDirection& target) 
         mirror.azimuth = sun.azimuth;  // any azimuth will do; the mount need not turn
     } else {
         double az = std::atan2(sum[0], sum[1]) * kDeg;
-        if (az <= 0) {
+        // North is 360; a sum of two mirrored east components leaves a rounding residue of
+        // either sign (1e-15°), which must not turn north into 0.
+        if (az < 1e-9) {
             az += 360;
         }
         mirror.azimuth = checked::Finite(az, kBisector);
