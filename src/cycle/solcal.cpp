@@ -1,5 +1,7 @@
 #include "cycle/solcal.h"
 
+#include <cmath>
+
 #include "astro/bisector.h"
 #include "astro/mirror.h"
 #include "astro/precise_sun.h"
@@ -26,9 +28,19 @@ void ShowSun(CycleHost& host, double elevation, double azimuth, std::string_view
     host.WriteText(Field::SettingAzimuth, base::FormatPattern(azimuth, base::kAzimuthPattern));
 }
 
+// The target azimuth within one turn, [0, 360): 720.5 and 0.5 name one direction, but the
+// mean of the plain numbers would put them half a turn apart.
+double TargetAzimuth(const WindowState& state) {
+    double az = std::fmod(state.TargetAzimuth, 360.0);
+    if (az < 0) {
+        az += 360;
+    }
+    return az < 360 ? az : 0;  // -1e-20 + 360 rounds to 360
+}
+
 void PointMirror(WindowState& state, CycleHost& host, double sunElevation, double sunAzimuth) {
     const astro::MirrorPointing mirror =
-        astro::CALMIRROR(sunElevation, sunAzimuth, state.TargetElevation, state.TargetAzimuth);
+        astro::CALMIRROR(sunElevation, sunAzimuth, state.TargetElevation, TargetAzimuth(state));
     state.MirrorElevation = mirror.MirrorElevation;
     state.MirrorAzimuth = mirror.MirrorAzimuth;
     host.WriteText(Field::MirrorElevation,
@@ -109,7 +121,7 @@ void BlinkSunMarker(WindowState& state, ChartSurface& chart, CycleReport& report
 // The exact mode's mirror: on the bisector of the sun and target directions.
 void PointMirrorExact(WindowState& state, CycleHost& host, double sunElevation, double sunAzimuth) {
     const astro::SkyDirection mirror = astro::ExactBisector(
-        {sunElevation, sunAzimuth}, {state.TargetElevation, state.TargetAzimuth});
+        {sunElevation, sunAzimuth}, {state.TargetElevation, TargetAzimuth(state)});
     state.MirrorElevation = mirror.elevation;
     state.MirrorAzimuth = mirror.azimuth;
     host.WriteText(Field::MirrorElevation,

@@ -82,6 +82,28 @@ private slots:
         QCOMPARE(host.chart.ops.last(), "Print 0 200 " + QString::fromStdString(report.chartTime));
     }
 
+    // A target azimuth names a direction whatever its turn: the worked example's sun (177.6335°)
+    // and the target 0.5° give (177.6335 + 0.5) / 2 = 089.07, and 200° gives 188.82, whichever
+    // turn they are written in; the mean of the plain numbers would send the beam 180° wrong.
+    void targetAzimuthOfAnyTurn_data() {
+        QTest::addColumn<double>("targetAzimuth");
+        QTest::addColumn<QString>("mirrorAzimuth");
+        QTest::newRow("0.5") << 0.5 << "089.07";
+        QTest::newRow("two turns up") << 720.5 << "089.07";
+        QTest::newRow("one turn down") << -359.5 << "089.07";
+        QTest::newRow("200 one turn up") << 560.0 << "188.82";
+        QTest::newRow("200 one turn down") << -160.0 << "188.82";
+    }
+    void targetAzimuthOfAnyTurn() {
+        QFETCH(double, targetAzimuth);
+        QFETCH(QString, mirrorAzimuth);
+        FakeHost host("35", "135");
+        auto state = Targets(10, targetAzimuth);
+        cycle::SOLCAL(state, host, Jst(2026, 6, 21, 12, 0, 0));
+        QCOMPARE(host.text(Field::MirrorAzimuth), mirrorAzimuth);
+        QCOMPARE(state.TargetAzimuth, targetAzimuth);  // the state record keeps what was typed
+    }
+
     // At night the mirror is pointed for the announced sunrise of the next morning.
     void nightCyclePointsAtTheNextSunrise() {
         FakeHost host("35.65", "139.7");

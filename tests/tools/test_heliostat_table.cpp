@@ -132,6 +132,31 @@ private slots:
         QCOMPARE(Rows(run.out)[0][6], QStringLiteral("0,188.82,44.21"));
     }
 
+    // A target elevation is read leniently, then must name a direction: -90 to 90 inclusive.
+    void targetElevationRange_data() {
+        QTest::addColumn<QString>("elevation");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("zenith") << "90" << 0;
+        QTest::newRow("nadir") << "-90" << 0;
+        QTest::newRow("just above the zenith") << "90.001" << 2;
+        QTest::newRow("below the nadir") << "-90.5" << 2;
+        QTest::newRow("huge") << "1e300" << 2;
+        QTest::newRow("exponent") << "35.64e3" << 2;
+    }
+    void targetElevationRange() {
+        QFETCH(QString, elevation);
+        QFETCH(int, exitCode);
+        const Run run = Table({"--lat", "35", "--lon", "135", "--target-el", elevation,
+                               "--target-az", "200", "--from", "2026-06-21 12:00:00"});
+        QCOMPARE(run.exitCode, exitCode);
+        if (exitCode == 2) {
+            QVERIFY(run.out.isEmpty());
+            QCOMPARE(run.err, "heliostat-table: --target-el「" + elevation +
+                                  "」は -90～90 の数ではありません\n'heliostat-table --help' "
+                                  "で使い方を表示します。\n");
+        }
+    }
+
     void badUsage_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("says");

@@ -16,6 +16,7 @@
 
 #include "astro/bisector.h"
 #include "astro/precise_sun.h"
+#include "base/command_line.h"
 #include "base/csv_writer.h"
 #include "base/errors.h"
 #include "base/number_text.h"
@@ -336,6 +337,13 @@ int Run(const Options& options, std::FILE* out) {
         state.TargetAzimuth = base::ParseLenient(options.targetAz);
     } catch (const HeliostatError& e) {
         throw UsageError{e.what()};
+    }
+    // No direction lies beyond the zenith or the nadir; 1e300 would make a 314-character command.
+    if (state.TargetElevation < -90 || state.TargetElevation > 90) {
+        throw UsageError{base::usage::BadValue(QStringLiteral("target-el"),
+                                               QString::fromStdString(options.targetEl),
+                                               QStringLiteral(" -90～90 の数"))
+                             .toStdString()};
     }
 
     TableHost host;
