@@ -3,12 +3,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include <map>
 #include <string>
 
 #include "astro/bisector.h"
 #include "astro/precise_sun.h"
 #include "base/jst_clock.h"
+#include "cycle/memory_host.h"
 #include "cycle/solcal.h"
 
 namespace {
@@ -64,20 +64,9 @@ void BM_BeamError(benchmark::State& bench) {
 }
 BENCHMARK(BM_BeamError);
 
-class MemoryHost final : public cycle::CycleHost {
-public:
-    std::map<cycle::Field, std::string> fields{{cycle::Field::ObserverLatitude, "35.6581"},
-                                               {cycle::Field::ObserverLongtitude, "139.7414"}};
-    cycle::NullChart chart;
-    std::string ReadText(cycle::Field f) override { return fields[f]; }
-    void WriteText(cycle::Field f, std::string_view t) override { fields[f] = std::string(t); }
-    cycle::ChartSurface& Chart() override { return chart; }
-    void SendMirrorCommand() override {}
-};
-
 // Exact cycles stepping the clock: 750 ms as the window does, 60 s as a one-minute table.
 void BM_SolcalExact(benchmark::State& bench, milliseconds step) {
-    MemoryHost host;
+    cycle::MemoryHost host("35.6581", "139.7414");
     cycle::WindowState state;
     state.TargetElevation = 35.64;
     state.TargetAzimuth = 139.3;

@@ -1,11 +1,11 @@
 #include <QtTest>
 
 #include <cmath>
-#include <map>
 
 #include "astro/bisector.h"
 #include "base/errors.h"
 #include "base/jst_clock.h"
+#include "cycle/memory_host.h"
 #include "cycle/solcal.h"
 #include "recording_chart.h"
 
@@ -14,24 +14,19 @@ using cycle::Field;
 
 namespace {
 
-class MemoryHost final : public cycle::CycleHost {
+class MemoryHost final : public cycle::MemoryHost {
 public:
-    std::map<Field, std::string> fields;
     RecordingChart chart;
     QStringList sent;
 
-    MemoryHost(const std::string& lat, const std::string& lon) {
-        fields[Field::ObserverLatitude] = lat;
-        fields[Field::ObserverLongtitude] = lon;
+    MemoryHost(const std::string& lat, const std::string& lon) : cycle::MemoryHost(lat, lon) {
+        UseChart(chart);
     }
-    std::string ReadText(Field f) override { return fields[f]; }
-    void WriteText(Field f, std::string_view text) override { fields[f] = std::string(text); }
-    cycle::ChartSurface& Chart() override { return chart; }
     void SendMirrorCommand() override {
-        sent << QString::fromStdString("0," + fields[Field::MirrorAzimuth] + "," +
-                                       fields[Field::MirrorElevation]);
+        sent << QString::fromStdString("0," + Text(Field::MirrorAzimuth) + "," +
+                                       Text(Field::MirrorElevation));
     }
-    double number(Field f) { return std::stod(fields[f]); }
+    double number(Field f) { return std::stod(Text(f)); }
 };
 
 constexpr double kTargetEl = 35.64, kTargetAz = 139.3;
@@ -68,8 +63,8 @@ private slots:
         auto state = DefaultTarget();
         const auto report = Run(host, state, {2003, 10, 18, 4, 30, 30, 0});
         QCOMPARE(report.branch, cycle::Branch::Day);
-        QCOMPARE(host.fields[Field::SettingElevation], std::string(" 39.89"));
-        QCOMPARE(host.fields[Field::SettingAzimuth], std::string("194.34"));
+        QCOMPARE(host.Text(Field::SettingElevation), std::string(" 39.89"));
+        QCOMPARE(host.Text(Field::SettingAzimuth), std::string("194.34"));
         // The bisector of that sun and the target, worked by hand: east, north and up components
         // (-0.1900, -0.7433, 0.6413) + (0.5300, -0.6161, 0.5827) give 41.137° up, 165.962°.
         QCOMPARE(host.sent, QStringList{"0,165.96,41.14"});

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -24,6 +23,7 @@
 #include "astro/solar.h"
 #include "base/errors.h"
 #include "base/jst_clock.h"
+#include "cycle/memory_host.h"
 #include "cycle/solcal.h"
 
 namespace {
@@ -82,37 +82,11 @@ private:
     std::vector<double> values_;
 };
 
-class MemoryHost final : public cycle::CycleHost {
-public:
-    std::map<cycle::Field, std::string> fields;
-    cycle::NullChart chart;
-    MemoryHost(double lat, double lon) {
-        fields[cycle::Field::ObserverLatitude] = std::to_string(lat);
-        fields[cycle::Field::ObserverLongtitude] = std::to_string(lon);
-    }
-    std::string ReadText(cycle::Field f) override { return fields[f]; }
-    void WriteText(cycle::Field f, std::string_view t) override { fields[f] = std::string(t); }
-    cycle::ChartSurface& Chart() override { return chart; }
-    void SendMirrorCommand() override {}
-    // CALRISE depends on the date and place only; one run per date is enough.
-    astro::RiseSet Calrise(const astro::RiseSetInput& in) override {
-        if (!memo_ || in.Year != last_.Year || in.Month != last_.Month || in.Day != last_.Day ||
-            in.DayOfYear != last_.DayOfYear) {
-            memo_ = astro::CALRISE(in);
-            last_ = in;
-        }
-        return *memo_;
-    }
-    // The mirror as commanded: the two texts of the datagram.
-    astro::SkyDirection Mirror() {
-        return {std::stod(fields[cycle::Field::MirrorElevation]),
-                std::stod(fields[cycle::Field::MirrorAzimuth])};
-    }
-
-private:
-    std::optional<astro::RiseSet> memo_;
-    astro::RiseSetInput last_;
-};
+// The mirror as commanded: the two texts of the datagram.
+astro::SkyDirection CommandedMirror(cycle::MemoryHost& host) {
+    return {std::stod(host.Text(cycle::Field::MirrorElevation)),
+            std::stod(host.Text(cycle::Field::MirrorAzimuth))};
+}
 
 double AngleDiff(double a, double b) {
     return std::remainder(a - b, 360.0);
@@ -206,12 +180,13 @@ std::string Report(const Options& o) {
         std::vector<Stats> meanBeam(std::size(kTargets)), exactBeam(std::size(kTargets));
         // The same over the cycles that the mode itself takes for day.
         std::vector<Stats> meanDayBeam(std::size(kTargets)), exactDayBeam(std::size(kTargets));
-        std::vector<MemoryHost> meanHosts, exactHosts;
+        std::vector<cycle::MemoryHost> meanHosts, exactHosts;
         std::vector<cycle::WindowState> meanStates(std::size(kTargets)),
             exactStates(std::size(kTargets));
         for (std::size_t k = 0; k < std::size(kTargets); ++k) {
-            meanHosts.emplace_back(place.latitude, place.longitude);
-            exactHosts.emplace_back(place.latitude, place.longitude);
+            meanHosts.emplace_back(std::to_string(place.latitude), std::to_string(place.longitude));
+            exactHosts.emplace_back(std::to_string(place.latitude),
+                                    std::to_string(place.longitude));
             meanStates[k].TargetElevation = exactStates[k].TargetElevation = kTargets[k].elevation;
             meanStates[k].TargetAzimuth = exactStates[k].TargetAzimuth = kTargets[k].azimuth;
         }
@@ -264,7 +239,7 @@ std::string Report(const Options& o) {
                     try {
                         const auto m =
                             cycle::SOLCAL(meanStates[k], meanHosts[k], utc, cycle::Pointing::Mean);
-                        const double mb = astro::BeamError(meanHosts[k].Mirror(),
+                        const double mb = astro::BeamError(CommandedMirror(meanHosts[k]),
                                                            {sun.elevation, sun.azimuth}, target);
                         meanBeam[k].Add(mb);
                         if (m.branch == cycle::Branch::Day) {
@@ -272,7 +247,7 @@ std::string Report(const Options& o) {
                         }
                         const auto e = cycle::SOLCAL(exactStates[k], exactHosts[k], utc,
                                                      cycle::Pointing::Exact);
-                        const double eb = astro::BeamError(exactHosts[k].Mirror(),
+                        const double eb = astro::BeamError(CommandedMirror(exactHosts[k]),
                                                            {sun.elevation, sun.azimuth}, target);
                         exactBeam[k].Add(eb);
                         if (e.branch == cycle::Branch::Day) {

@@ -4,9 +4,7 @@
 #include <QCommandLineParser>
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <chrono>
-#include <cstdint>
 #include <exception>
 #include <iterator>
 #include <stdexcept>
@@ -20,6 +18,7 @@
 #include "base/csv_writer.h"
 #include "base/errors.h"
 #include "base/number_text.h"
+#include "cycle/memory_host.h"
 #include "cycle/observatory_presets.h"
 #include "cycle/solcal.h"
 #include "link/wire.h"
@@ -123,62 +122,6 @@ struct Options {
     long long step = 60;
     cycle::Pointing pointing = cycle::Pointing::Mean;
     bool beamError = false;
-};
-
-// The fields the cycle reads and writes, in memory instead of widgets.
-class TableHost final : public cycle::CycleHost {
-public:
-    std::array<std::string, 6> fields;
-    bool sent = false;
-    std::string command;
-
-    std::string& Text(Field field) { return fields[static_cast<std::size_t>(field)]; }
-
-    std::string ReadText(Field field) override { return Text(field); }
-    void WriteText(Field field, std::string_view text) override { Text(field).assign(text); }
-    cycle::ChartSurface& Chart() override { return chart_; }
-    void SendMirrorCommand() override {
-        command = link::CommandPayload(Text(Field::MirrorAzimuth), Text(Field::MirrorElevation));
-        sent = true;
-    }
-
-    // Every cycle of one date asks for the same sunset and sunrise; the searches are most of
-    // a cycle's cost, so the last result (or failure) is kept for inputs that are equal to
-    // the bit.
-    astro::RiseSet Calrise(const astro::RiseSetInput& input) override {
-        if (!memo_ || !SameInput(memo_->input, input)) {
-            memo_.emplace(Memo{input, {}, {}});
-            try {
-                memo_->result = astro::CALRISE(input);
-            } catch (const std::exception&) {
-                memo_->failure = std::current_exception();
-            }
-        }
-        if (memo_->failure) {
-            std::rethrow_exception(memo_->failure);
-        }
-        return memo_->result;
-    }
-
-private:
-    struct Memo {
-        astro::RiseSetInput input;
-        astro::RiseSet result;
-        std::exception_ptr failure;
-    };
-
-    static bool SameInput(const astro::RiseSetInput& a, const astro::RiseSetInput& b) {
-        return a.Year == b.Year && a.Month == b.Month && a.Day == b.Day &&
-               a.DayOfYear == b.DayOfYear &&
-               std::bit_cast<std::uint64_t>(a.LatitudeRad) ==
-                   std::bit_cast<std::uint64_t>(b.LatitudeRad) &&
-               std::bit_cast<std::uint64_t>(a.Longitude) ==
-                   std::bit_cast<std::uint64_t>(b.Longitude);
-    }
-
-    // The table needs no picture; the cycle's report carries the marker and the time text.
-    cycle::NullChart chart_;
-    std::optional<Memo> memo_;
 };
 
 std::string Utf8(const QString& text) {
@@ -311,7 +254,7 @@ base::JstDateTime ReadTime(const std::string& text, const char* option) {
 // The beam error of a day row: the mirror where the command sends it (the two texts of the
 // datagram, so the two-decimal rounding counts), the sun where it truly stands at that instant,
 // whichever method pointed the mirror.
-double RowBeamError(TableHost& host, const cycle::WindowState& state, astro::UtcTime utc) {
+double RowBeamError(cycle::MemoryHost& host, const cycle::WindowState& state, astro::UtcTime utc) {
     const auto mirrorEl = base::ParseStrict(host.Text(Field::MirrorElevation));
     const auto mirrorAz = base::ParseStrict(host.Text(Field::MirrorAzimuth));
     if (!mirrorEl || !mirrorAz) {
@@ -346,9 +289,7 @@ int Run(const Options& options, std::FILE* out) {
                              .toStdString()};
     }
 
-    TableHost host;
-    host.Text(Field::ObserverLatitude) = options.lat;
-    host.Text(Field::ObserverLongtitude) = options.lon;
+    cycle::MemoryHost host(options.lat, options.lon);
 
     base::CsvWriter csv(out);
     csv.Raw(
@@ -358,7 +299,7 @@ int Run(const Options& options, std::FILE* out) {
     bool anyFailed = false;
     const std::chrono::seconds step{options.step};
     for (auto t = first; t <= last; t += step) {
-        host.sent = false;
+        const int sendsBefore = host.Sends();
         std::string_view branch;
         std::optional<cycle::CycleReport> report;
         std::string error;
@@ -390,8 +331,9 @@ int Run(const Options& options, std::FILE* out) {
             csv.Field(host.Text(field));
         }
         csv.Raw(",");
-        if (host.sent) {
-            csv.Field(host.command);
+        if (host.Sends() != sendsBefore) {
+            csv.Field(link::CommandPayload(host.Text(Field::MirrorAzimuth),
+                                           host.Text(Field::MirrorElevation)));
         }
         csv.Raw(",");
         if (report) {
