@@ -4,12 +4,13 @@
 // sends the light, in the mean mode and in the exact mode, for three targets.
 //
 //   heliostat-accuracy [--year 2026] [--days 365] [--step 60] [--output docs/accuracy.md]
+//
+// Bad usage exits 2 with a message, a failed computation or an unwritable file 1.
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -17,10 +18,15 @@
 #include <string>
 #include <vector>
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include "astro/bisector.h"
 #include "astro/precise_sun.h"
 #include "astro/riseset.h"
 #include "astro/solar.h"
+#include "base/command_line.h"
 #include "base/errors.h"
 #include "base/jst_clock.h"
 #include "cycle/memory_host.h"
@@ -121,33 +127,59 @@ struct Options {
     std::string output;
 };
 
-Options Parse(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (i + 1 >= argc) {
-            std::cerr << "heliostat-accuracy: " << a << " に値がありません\n";
-            std::exit(2);
+constexpr const char* kHelp =
+    R"(使い方: heliostat-accuracy [--year 年] [--days 日数] [--step 秒] [--output ファイル]
+
+平均法と精密モードを精密な太陽位置と比べる精度の説明（Markdown）を書きます。
+
+オプション:
+  --year 年           最初の日の年、1901～2099（既定: 2026）
+  --days 日数         1 月 1 日からの日数、1～36500（既定: 365）
+  --step 秒           サイクルの間隔、1～86400 の整数秒（既定: 60）
+  --output ファイル   書き出す先（既定: 標準出力）
+  -h, --help          この説明を表示して終わる
+)";
+
+base::CommandLine<Options> ParseArguments(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption year(QStringLiteral("year"), {}, QStringLiteral("年"));
+    const QCommandLineOption days(QStringLiteral("days"), {}, QStringLiteral("日数"));
+    const QCommandLineOption step(QStringLiteral("step"), {}, QStringLiteral("秒"));
+    const QCommandLineOption output(QStringLiteral("output"), {}, QStringLiteral("ファイル"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({year, days, step, output, help});
+    base::CommandLine<Options> line;
+    try {
+        base::Parse(parser, arguments);
+        if (parser.isSet(help)) {
+            line.outcome = base::CommandLineOutcome::Help;
+            line.text = QString::fromUtf8(kHelp);
+            return line;
         }
-        const std::string v = argv[++i];
-        if (a == "--year") {
-            o.year = std::stoi(v);
-        } else if (a == "--days") {
-            o.days = std::stoi(v);
-        } else if (a == "--step") {
-            o.step = std::stoi(v);
-        } else if (a == "--output") {
-            o.output = v;
-        } else {
-            std::cerr << "heliostat-accuracy: 不明なオプション " << a << "\n";
-            std::exit(2);
+        const auto integer = [&parser](const QCommandLineOption& option, int fallback, int min,
+                                       int max, const QString& unit = QString()) {
+            return parser.isSet(option)
+                       ? static_cast<int>(base::ReadInteger(option.names().first(),
+                                                            parser.value(option), min, max, unit))
+                       : fallback;
+        };
+        // Every date of the run must lie inside the calculation's supported range.
+        line.options.year = integer(year, 2026, 1901, 2099);
+        line.options.days = integer(days, 365, 1, 36500);
+        line.options.step = integer(step, 60, 1, 86400, QStringLiteral("秒"));
+        line.options.output = parser.value(output).toStdString();
+        const auto last = std::chrono::sys_days(std::chrono::year(line.options.year) / 1 / 1) +
+                          std::chrono::days(line.options.days);
+        if (last > std::chrono::sys_days(std::chrono::year(2100) / 2 / 28)) {
+            throw base::UsageError(
+                QStringLiteral("--year と --days の範囲が計算できる範囲（%1）を超えます")
+                    .arg(base::kSupportedRangeText));
         }
+    } catch (const base::UsageError& e) {
+        line.outcome = base::CommandLineOutcome::UsageError;
+        line.text = e.message();
     }
-    if (o.days < 1 || o.step < 1 || o.year < 1901 || o.year > 2099) {
-        std::cerr << "heliostat-accuracy: 範囲が正しくありません\n";
-        std::exit(2);
-    }
-    return o;
+    return line;
 }
 
 std::string Report(const Options& o) {
@@ -298,7 +330,21 @@ std::string Report(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Options o = Parse(argc, argv);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const base::CommandLine<Options> line = ParseArguments(arguments);
+    if (line.outcome == base::CommandLineOutcome::Help) {
+        std::cout << line.text.toStdString();
+        return 0;
+    }
+    if (line.outcome == base::CommandLineOutcome::UsageError) {
+        std::cerr << "heliostat-accuracy: " << line.text.toStdString()
+                  << "\n'heliostat-accuracy --help' で使い方を表示します。\n";
+        return 2;
+    }
+    const Options& o = line.options;
     try {
         const std::string text = Report(o);
         if (o.output.empty()) {
