@@ -7,6 +7,7 @@
 
 #include "astro/bisector.h"
 #include "astro/precise_sun.h"
+#include "astro/sun_events.h"
 #include "base/jst_clock.h"
 #include "cycle/memory_host.h"
 #include "cycle/solcal.h"

@@ -84,6 +84,13 @@ std::optional<JstDateTime> ParseJstDateTime(std::string_view text) {
     return t;
 }
 
+ClockTime JstClockTime(std::chrono::system_clock::time_point utc) {
+    // Floored, not truncated: instants before 1970 round the same way.
+    const JstDateTime t =
+        ToJst(std::chrono::floor<std::chrono::milliseconds>(utc + std::chrono::seconds(30)));
+    return ClockTime{t.hour, t.minute};
+}
+
 std::string RecordStamp(UtcMillis utc) {
     const JstDateTime t = ToJst(utc);
     char text[40];

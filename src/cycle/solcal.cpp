@@ -7,6 +7,7 @@
 #include "astro/precise_sun.h"
 #include "astro/riseset.h"
 #include "astro/solar.h"
+#include "astro/sun_events.h"
 #include "base/angles.h"
 #include "base/errors.h"
 #include "base/jst_clock.h"
@@ -129,7 +130,7 @@ public:
                                      : "日の出が見つかりません（太陽が昇らない日です）",
                                  "SOLCAL");
         }
-        const astro::ClockTime at = astro::JstClockTime(*event);
+        const base::ClockTime at = base::JstClockTime(*event);
         (day ? state.SunsetHour : state.SunriseHour) = at.hour;
         (day ? state.SunsetMinute : state.SunriseMinute) = at.minute;
         announced_ = *event;

@@ -4,7 +4,9 @@
 
 #include "astro/bisector.h"
 #include "astro/precise_sun.h"
+#include "astro/sun_events.h"
 #include "base/errors.h"
+#include "base/jst_clock.h"
 
 using namespace heliostat;
 using namespace heliostat::astro;
@@ -147,7 +149,7 @@ private slots:
         QFETCH(UtcTime, utc);
         QFETCH(int, hour);
         QFETCH(int, minute);
-        const ClockTime c = JstClockTime(utc);
+        const base::ClockTime c = base::JstClockTime(utc);
         QCOMPARE(c.hour, hour);
         QCOMPARE(c.minute, minute);
     }

@@ -18,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include <erfa.h>
+#include <erfam.h>
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QStringList>
@@ -26,6 +29,7 @@
 #include "astro/precise_sun.h"
 #include "astro/riseset.h"
 #include "astro/solar.h"
+#include "astro/sun_events.h"
 #include "base/command_line.h"
 #include "base/errors.h"
 #include "base/jst_clock.h"
@@ -100,11 +104,9 @@ double AngleDiff(double a, double b) {
 
 // Angle between two sky directions, degrees.
 double Separation(const astro::SkyDirection& a, const astro::SkyDirection& b) {
-    const double r = 3.14159265358979323846 / 180;
-    const double c = std::sin(a.elevation * r) * std::sin(b.elevation * r) +
-                     std::cos(a.elevation * r) * std::cos(b.elevation * r) *
-                         std::cos((a.azimuth - b.azimuth) * r);
-    return std::acos(std::clamp(c, -1.0, 1.0)) / r;
+    return eraSeps(a.azimuth * ERFA_DD2R, a.elevation * ERFA_DD2R, b.azimuth * ERFA_DD2R,
+                   b.elevation * ERFA_DD2R) *
+           ERFA_DR2D;
 }
 
 std::string Fixed(double v, int decimals) {
@@ -240,8 +242,13 @@ std::string Report(const Options& o) {
             const astro::SunEvents tomorrow = astro::SunEventsOnJstDate(
                 static_cast<int>(next.year()), static_cast<int>(unsigned(next.month())),
                 static_cast<int>(unsigned(next.day())), site);
-            const auto jstMinutes = [&](astro::UtcTime t, sys_days day) {
-                return duration<double>(t + hours(9) - day).count() / 60;
+            // Minutes from JST midnight of `day`.
+            const auto jstMinutes = [](astro::UtcTime t, sys_days day) {
+                const year_month_day d{day};
+                const base::UtcMillis midnight = base::JstToUtc(
+                    {static_cast<int>(d.year()), static_cast<int>(unsigned(d.month())),
+                     static_cast<int>(unsigned(d.day())), 0, 0, 0, 0});
+                return duration<double>(t - midnight).count() / 60;
             };
             if (today.set) {
                 setErr.Add(rs.SunsetHour * 60 + rs.SunsetMinute -
