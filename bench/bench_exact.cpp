@@ -59,7 +59,9 @@ BENCHMARK(BM_SunEventsPerDate)->Unit(benchmark::kMicrosecond);
 void BM_BeamError(benchmark::State& bench) {
     double az = 100;
     for (auto _ : bench) {
-        benchmark::DoNotOptimize(astro::BeamError({30, az}, {40, 180}, {35.64, 139.3}));
+        benchmark::DoNotOptimize(astro::BeamError({.azimuth = az, .elevation = 30},
+                                                  {.azimuth = 180, .elevation = 40},
+                                                  {.azimuth = 139.3, .elevation = 35.64}));
         az += 1e-3;
     }
 }

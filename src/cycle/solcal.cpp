@@ -58,9 +58,7 @@ public:
     }
 
     base::AzEl Mirror(const Sun& sun, double targetElevation, double targetAzimuth) override {
-        const astro::MirrorPointing m =
-            astro::CALMIRROR(sun.elevation, sun.azimuth, targetElevation, targetAzimuth);
-        return {m.MirrorAzimuth, m.MirrorElevation};
+        return astro::CALMIRROR(sun.elevation, sun.azimuth, targetElevation, targetAzimuth);
     }
 
     // CALRISE's results enter the state record only when every search has succeeded.
@@ -117,9 +115,8 @@ public:
     }
 
     base::AzEl Mirror(const Sun& sun, double targetElevation, double targetAzimuth) override {
-        const astro::SkyDirection m =
-            astro::ExactBisector({sun.elevation, sun.azimuth}, {targetElevation, targetAzimuth});
-        return {m.azimuth, m.elevation};
+        return astro::ExactBisector({.azimuth = sun.azimuth, .elevation = sun.elevation},
+                                    {.azimuth = targetAzimuth, .elevation = targetElevation});
     }
 
     void Announce(WindowState& state, CycleHost&, Branch branch) override {

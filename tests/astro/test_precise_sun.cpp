@@ -175,7 +175,8 @@ private slots:
     void bisector() {
         QFETCH(QList<double>, in);
         QFETCH(QList<double>, out);
-        const SkyDirection sun{in[0], in[1]}, target{in[2], in[3]};
+        const SkyDirection sun{.azimuth = in[1], .elevation = in[0]};
+        const SkyDirection target{.azimuth = in[3], .elevation = in[2]};
         const SkyDirection m = ExactBisector(sun, target);
         QVERIFY2(std::fabs(m.elevation - out[0]) < 1e-4, qPrintable(QString::number(m.elevation)));
         // North is 360, never 0, as everywhere in the program.
@@ -185,18 +186,27 @@ private slots:
     // Within a hundredth of a degree of opposite there is no sound mirror: sun and target
     // 179.995° apart sum to a vector 2 sin(0.0025°) = 8.7e-5 long.
     void oppositeDirectionsHaveNoBisector() {
-        QVERIFY_THROWS_EXCEPTION(HeliostatError, ExactBisector({30, 90}, {-30, 270}));
-        QVERIFY_THROWS_EXCEPTION(HeliostatError, ExactBisector({30, 90}, {-29.995, 270}));
-        QVERIFY_THROWS_EXCEPTION(HeliostatError, ExactBisector({std::nan(""), 90}, {30, 90}));
+        QVERIFY_THROWS_EXCEPTION(HeliostatError, ExactBisector({.azimuth = 90, .elevation = 30},
+                                                               {.azimuth = 270, .elevation = -30}));
+        QVERIFY_THROWS_EXCEPTION(HeliostatError,
+                                 ExactBisector({.azimuth = 90, .elevation = 30},
+                                               {.azimuth = 270, .elevation = -29.995}));
+        QVERIFY_THROWS_EXCEPTION(HeliostatError,
+                                 ExactBisector({.azimuth = 90, .elevation = std::nan("")},
+                                               {.azimuth = 90, .elevation = 30}));
     }
 
     // The mean rule on the last bisector case: mirror (30°, 180°) reflects the sun (60°, 90°)
     // along (-0.5, -0.75, -0.433), 60° from the target (-1, 0, 0). The README's screenshot
     // (sun 25.11°/281.80°, target 35.64°/139.3°) misses by about 35°.
     void beamErrorOfTheMeanRule() {
-        QVERIFY(std::fabs(BeamError({30, 180}, {60, 90}, {0, 270}) - 60) < 1e-9);
-        const double shot =
-            BeamError({(25.11 + 35.64) / 2, (281.80 + 139.3) / 2}, {25.11, 281.80}, {35.64, 139.3});
+        QVERIFY(
+            std::fabs(BeamError({.azimuth = 180, .elevation = 30}, {.azimuth = 90, .elevation = 60},
+                                {.azimuth = 270, .elevation = 0}) -
+                      60) < 1e-9);
+        const double shot = BeamError(
+            {.azimuth = (281.80 + 139.3) / 2, .elevation = (25.11 + 35.64) / 2},
+            {.azimuth = 281.80, .elevation = 25.11}, {.azimuth = 139.3, .elevation = 35.64});
         QVERIFY2(std::fabs(shot - 35) < 0.5, qPrintable(QString::number(shot)));
     }
 };

@@ -44,9 +44,10 @@ cycle::CycleReport Run(MemoryHost& host, cycle::WindowState& state, base::JstDat
 
 // Where the commanded mirror (as sent, two decimals) sends the light, given the true sun.
 double BeamErrorOfCommand(MemoryHost& host, double sunEl, double sunAz) {
-    return astro::BeamError(
-        {host.number(Field::MirrorElevation), host.number(Field::MirrorAzimuth)}, {sunEl, sunAz},
-        {kTargetEl, kTargetAz});
+    return astro::BeamError({.azimuth = host.number(Field::MirrorAzimuth),
+                             .elevation = host.number(Field::MirrorElevation)},
+                            {.azimuth = sunAz, .elevation = sunEl},
+                            {.azimuth = kTargetAz, .elevation = kTargetEl});
 }
 
 }  // namespace

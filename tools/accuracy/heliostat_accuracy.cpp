@@ -94,8 +94,8 @@ private:
 
 // The mirror as commanded: the two texts of the datagram.
 astro::SkyDirection CommandedMirror(cycle::MemoryHost& host) {
-    return {std::stod(host.Text(cycle::Field::MirrorElevation)),
-            std::stod(host.Text(cycle::Field::MirrorAzimuth))};
+    return {.azimuth = std::stod(host.Text(cycle::Field::MirrorAzimuth)),
+            .elevation = std::stod(host.Text(cycle::Field::MirrorElevation))};
 }
 
 double AngleDiff(double a, double b) {
@@ -271,23 +271,26 @@ std::string Report(const Options& o) {
                                   place.latitude, place.longitude);
                 dEl.Add(mean.SunElevation - sun.elevation);
                 dAz.Add(AngleDiff(mean.SunAzimuth, sun.azimuth));
-                sep.Add(
-                    Separation({mean.SunElevation, mean.SunAzimuth}, {sun.elevation, sun.azimuth}));
+                sep.Add(Separation({.azimuth = mean.SunAzimuth, .elevation = mean.SunElevation},
+                                   {.azimuth = sun.azimuth, .elevation = sun.elevation}));
                 for (std::size_t k = 0; k < std::size(kTargets); ++k) {
-                    const astro::SkyDirection target{kTargets[k].elevation, kTargets[k].azimuth};
+                    const astro::SkyDirection target{.azimuth = kTargets[k].azimuth,
+                                                     .elevation = kTargets[k].elevation};
                     try {
                         const auto m =
                             cycle::SOLCAL(meanStates[k], meanHosts[k], utc, cycle::Pointing::Mean);
-                        const double mb = astro::BeamError(CommandedMirror(meanHosts[k]),
-                                                           {sun.elevation, sun.azimuth}, target);
+                        const double mb = astro::BeamError(
+                            CommandedMirror(meanHosts[k]),
+                            {.azimuth = sun.azimuth, .elevation = sun.elevation}, target);
                         meanBeam[k].Add(mb);
                         if (m.branch == cycle::Branch::Day) {
                             meanDayBeam[k].Add(mb);
                         }
                         const auto e = cycle::SOLCAL(exactStates[k], exactHosts[k], utc,
                                                      cycle::Pointing::Exact);
-                        const double eb = astro::BeamError(CommandedMirror(exactHosts[k]),
-                                                           {sun.elevation, sun.azimuth}, target);
+                        const double eb = astro::BeamError(
+                            CommandedMirror(exactHosts[k]),
+                            {.azimuth = sun.azimuth, .elevation = sun.elevation}, target);
                         exactBeam[k].Add(eb);
                         if (e.branch == cycle::Branch::Day) {
                             exactDayBeam[k].Add(eb);

@@ -271,8 +271,9 @@ double RowBeamError(cycle::MemoryHost& host, const cycle::WindowState& state, as
     }
     const astro::PreciseSunPosition sun =
         astro::PreciseSun(utc, astro::Site{state.Latitude, state.Longitude, 0});
-    return astro::BeamError({*mirrorEl, *mirrorAz}, {sun.elevation, sun.azimuth},
-                            {state.TargetElevation, state.TargetAzimuth});
+    return astro::BeamError({.azimuth = *mirrorAz, .elevation = *mirrorEl},
+                            {.azimuth = sun.azimuth, .elevation = sun.elevation},
+                            {.azimuth = state.TargetAzimuth, .elevation = state.TargetElevation});
 }
 
 int Run(const Options& options, std::FILE* out) {
