@@ -330,6 +330,49 @@ private slots:
         QCOMPARE(host.chart.ops.isEmpty(), !fieldsWritten);
     }
 
+    // The in-memory host keeps CALRISE's last result, so each input it is keyed on must tell
+    // one run from another: after a first cycle, a second that changes one input must leave the
+    // state record exactly as a fresh host would.
+    void calriseMemoTellsInputsApart_data() {
+        QTest::addColumn<QStringList>("second");  // latitude, longitude, then the JST date
+        QTest::addColumn<QList<int>>("date");
+        QTest::newRow("same inputs") << QStringList{"35", "135"} << QList<int>{2026, 6, 21};
+        QTest::newRow("latitude") << QStringList{"45", "135"} << QList<int>{2026, 6, 21};
+        QTest::newRow("longitude") << QStringList{"35", "140"} << QList<int>{2026, 6, 21};
+        QTest::newRow("day") << QStringList{"35", "135"} << QList<int>{2026, 6, 22};
+        QTest::newRow("month") << QStringList{"35", "135"} << QList<int>{2026, 7, 21};
+        QTest::newRow("year") << QStringList{"35", "135"} << QList<int>{2027, 6, 21};
+        // 29 February and 1 March share the day number 60.
+        QTest::newRow("leap day, then 1 March")
+            << QStringList{"35", "135"} << QList<int>{2028, 3, 1};
+    }
+    void calriseMemoTellsInputsApart() {
+        QFETCH(QStringList, second);
+        QFETCH(QList<int>, date);
+        FakeHost reused("35", "135");
+        auto state = Targets(10, 200);
+        const bool leap = date[0] == 2028;
+        cycle::SOLCAL(state, reused,
+                      Jst(leap ? 2028 : 2026, leap ? 2 : 6, leap ? 29 : 21, 12, 0, 0));
+        reused.Text(Field::ObserverLatitude) = second[0].toStdString();
+        reused.Text(Field::ObserverLongtitude) = second[1].toStdString();
+        cycle::SOLCAL(state, reused, Jst(date[0], date[1], date[2], 12, 0, 0));
+
+        FakeHost fresh(second[0].toStdString(), second[1].toStdString());
+        auto expected = Targets(10, 200);
+        cycle::SOLCAL(expected, fresh, Jst(date[0], date[1], date[2], 12, 0, 0));
+        for (const auto field :
+             {&cycle::WindowState::DeclCoef0, &cycle::WindowState::DeclCoef1,
+              &cycle::WindowState::DeclCoef2, &cycle::WindowState::DeclCoef3,
+              &cycle::WindowState::RaCoef0, &cycle::WindowState::RaCoef1,
+              &cycle::WindowState::RaCoef2, &cycle::WindowState::RaCoef3,
+              &cycle::WindowState::RiseSetEquationOfTime, &cycle::WindowState::SunsetHour,
+              &cycle::WindowState::SunsetMinute, &cycle::WindowState::SunriseHour,
+              &cycle::WindowState::SunriseMinute}) {
+            QCOMPARE(state.*field, expected.*field);
+        }
+    }
+
     // Every city of the list, every 10 minutes of a whole year: no cycle fails, and every text
     // shown or sent is a finite number in its pattern.
     void wholeYearForEveryCity() {
