@@ -131,6 +131,30 @@ private slots:
                  qPrintable(QString::number(duration<double>(*t - expected).count())));
     }
 
+    // Saemundsson's formula, R = 1.02' / tan(h + 10.3 / (h + 5.11)), worked by hand; none once
+    // the upper limb has set (airless centre below -50', with a margin of 0.001°), as in SPA.
+    void refraction_data() {
+        QTest::addColumn<double>("airless");
+        QTest::addColumn<double>("pressure");
+        QTest::addColumn<double>("temperature");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("45 degrees") << 45.0 << 1010.0 << 10.0 << 0.0168785;
+        QTest::newRow("10 degrees") << 10.0 << 1010.0 << 10.0 << 0.0901280;
+        QTest::newRow("horizon") << 0.0 << 1010.0 << 10.0 << 0.4830321;
+        QTest::newRow("horizon, thin warm air") << 0.0 << 820.0 << 11.0 << 0.3907838;
+        QTest::newRow("limb just up") << -0.83 << 1010.0 << 10.0 << 0.6176698;
+        QTest::newRow("limb just set") << -0.84 << 1010.0 << 10.0 << 0.0;
+        QTest::newRow("a degree below") << -1.0 << 1010.0 << 10.0 << 0.0;
+    }
+    void refraction() {
+        QFETCH(double, airless);
+        QFETCH(double, pressure);
+        QFETCH(double, temperature);
+        QFETCH(double, expected);
+        const double r = Refraction(airless, {pressure, temperature});
+        QVERIFY2(std::fabs(r - expected) < 1e-6, qPrintable(QString::number(r, 'f', 7)));
+    }
+
     void noEventsInPolarNight() {
         const SunEvents e = SunEventsOnJstDate(2026, 12, 21, {80, 15, 0});
         QVERIFY(!e.rise && !e.set);
