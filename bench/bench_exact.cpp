@@ -3,12 +3,13 @@
 
 #include <benchmark/benchmark.h>
 
-#include <map>
 #include <string>
 
 #include "astro/bisector.h"
 #include "astro/precise_sun.h"
+#include "astro/sun_events.h"
 #include "base/jst_clock.h"
+#include "cycle/memory_host.h"
 #include "cycle/solcal.h"
 
 namespace {
@@ -58,26 +59,17 @@ BENCHMARK(BM_SunEventsPerDate)->Unit(benchmark::kMicrosecond);
 void BM_BeamError(benchmark::State& bench) {
     double az = 100;
     for (auto _ : bench) {
-        benchmark::DoNotOptimize(astro::BeamError({30, az}, {40, 180}, {35.64, 139.3}));
+        benchmark::DoNotOptimize(astro::BeamError({.azimuth = az, .elevation = 30},
+                                                  {.azimuth = 180, .elevation = 40},
+                                                  {.azimuth = 139.3, .elevation = 35.64}));
         az += 1e-3;
     }
 }
 BENCHMARK(BM_BeamError);
 
-class MemoryHost final : public cycle::CycleHost {
-public:
-    std::map<cycle::Field, std::string> fields{{cycle::Field::ObserverLatitude, "35.6581"},
-                                               {cycle::Field::ObserverLongtitude, "139.7414"}};
-    cycle::NullChart chart;
-    std::string ReadText(cycle::Field f) override { return fields[f]; }
-    void WriteText(cycle::Field f, std::string_view t) override { fields[f] = std::string(t); }
-    cycle::ChartSurface& Chart() override { return chart; }
-    void SendMirrorCommand() override {}
-};
-
 // Exact cycles stepping the clock: 750 ms as the window does, 60 s as a one-minute table.
 void BM_SolcalExact(benchmark::State& bench, milliseconds step) {
-    MemoryHost host;
+    cycle::MemoryHost host("35.6581", "139.7414");
     cycle::WindowState state;
     state.TargetElevation = 35.64;
     state.TargetAzimuth = 139.3;

@@ -1,8 +1,11 @@
 #include "astro/bisector.h"
 
-#include <array>
+#include <erfa.h>
+#include <erfam.h>
+
 #include <cmath>
 
+#include "astro/azimuth.h"
 #include "astro/checked.h"
 #include "base/errors.h"
 
@@ -10,61 +13,52 @@ namespace heliostat::astro {
 
 namespace {
 
-using Vec = std::array<double, 3>;  // east, north, up
-
-constexpr double kDeg = 180.0 / 3.14159265358979323846;
 constexpr checked::Step kBisector{"ExactBisector", "反射鏡角度", "二等分方向"};
 constexpr checked::Step kBeam{"BeamError", "反射光のずれ", "反射方向"};
 
-Vec Unit(const SkyDirection& d, const checked::Step& step) {
-    checked::Finite(d.elevation, step);
-    checked::Finite(d.azimuth, step);
-    const double el = d.elevation / kDeg, az = d.azimuth / kDeg;
-    return {std::cos(el) * std::sin(az), std::cos(el) * std::cos(az), std::sin(el)};
-}
-
-double Dot(const Vec& a, const Vec& b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+// The unit vector of a direction in local axes (north, east, up): azimuth and elevation are
+// its spherical angles there.
+void Unit(const SkyDirection& d, const checked::Step& step, double v[3]) {
+    eraS2c(checked::Finite(d.azimuth, step) * ERFA_DD2R,
+           checked::Finite(d.elevation, step) * ERFA_DD2R, v);
 }
 
 }  // namespace
 
 SkyDirection ExactBisector(const SkyDirection& sun, const SkyDirection& target) {
-    const Vec s = Unit(sun, kBisector);
-    const Vec t = Unit(target, kBisector);
-    const Vec sum{s[0] + t[0], s[1] + t[1], s[2] + t[2]};
-    const double length = std::sqrt(Dot(sum, sum));
+    double s[3], t[3], sum[3];
+    Unit(sun, kBisector, s);
+    Unit(target, kBisector, t);
+    eraPpp(s, t, sum);
+    const double length = eraPm(sum);
     // Within a hundredth of a degree of opposite the mirror would stand edge-on to both.
     if (length < 1e-4) {
         throw HeliostatError("太陽と反射目標が正反対の方向にあるため、反射鏡の向きが決まりません",
                              "ExactBisector");
     }
-    const double horizontal = std::hypot(sum[0], sum[1]);
+    double azimuth = 0, elevation = 0;
+    eraC2s(sum, &azimuth, &elevation);
     SkyDirection mirror;
-    mirror.elevation = checked::Finite(std::atan2(sum[2], horizontal) * kDeg, kBisector);
-    if (horizontal < 1e-12 * length) {
+    mirror.elevation = checked::Finite(elevation * ERFA_DR2D, kBisector);
+    if (std::hypot(sum[0], sum[1]) < 1e-12 * length) {
         mirror.azimuth = sun.azimuth;  // any azimuth will do; the mount need not turn
     } else {
-        double az = std::atan2(sum[0], sum[1]) * kDeg;
-        if (az <= 0) {
-            az += 360;
-        }
-        mirror.azimuth = checked::Finite(az, kBisector);
+        mirror.azimuth = checked::Finite(AzimuthDegrees(azimuth), kBisector);
     }
     return mirror;
 }
 
 double BeamError(const SkyDirection& mirror, const SkyDirection& sun, const SkyDirection& target) {
-    const Vec n = Unit(mirror, kBeam);
-    const Vec s = Unit(sun, kBeam);
-    const Vec t = Unit(target, kBeam);
+    double n[3], s[3], t[3];
+    Unit(mirror, kBeam, n);
+    Unit(sun, kBeam, s);
+    Unit(target, kBeam, t);
     // The light arrives along -s and leaves along 2(s.n)n - s.
-    const double sn = Dot(s, n);
-    const Vec r{2 * sn * n[0] - s[0], 2 * sn * n[1] - s[1], 2 * sn * n[2] - s[2]};
-    const Vec cross{r[1] * t[2] - r[2] * t[1], r[2] * t[0] - r[0] * t[2],
-                    r[0] * t[1] - r[1] * t[0]};
-    // atan2 keeps small angles exact where acos of the dot product would lose them.
-    return checked::Finite(std::atan2(std::sqrt(Dot(cross, cross)), Dot(r, t)) * kDeg, kBeam);
+    double twice[3], r[3];
+    eraSxp(2 * eraPdp(s, n), n, twice);
+    eraPmp(twice, s, r);
+    // eraSepp takes the angle by atan2, which keeps small angles exact where acos would not.
+    return checked::Finite(eraSepp(r, t) * ERFA_DR2D, kBeam);
 }
 
 }  // namespace heliostat::astro

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "base/angles.h"
+
 namespace heliostat::astro {
 
-// A direction in the sky: elevation and azimuth in degrees (azimuth from north through east).
-struct SkyDirection {
-    double elevation = 0;
-    double azimuth = 0;
-};
+// A direction in the sky, degrees.
+using SkyDirection = base::AzEl;
 
 // The mirror normal that sends sunlight exactly to the target: the unit vector halfway between
 // the unit vectors towards the sun and towards the target. Azimuth above 0 up to 360 (north is

@@ -14,20 +14,20 @@ checked::Step Step(const char* name) {
 
 }  // namespace
 
-MirrorPointing CALMIRROR(double sunElevation, double sunAzimuth, double targetElevation,
-                         double targetAzimuth) {
+base::AzEl CALMIRROR(double sunElevation, double sunAzimuth, double targetElevation,
+                     double targetAzimuth) {
     using checked::Finite;
     Finite(sunElevation, Step("太陽高度"));
     Finite(sunAzimuth, Step("太陽方位角"));
     Finite(targetElevation, Step("目標高度"));
     Finite(targetAzimuth, Step("目標方位角"));
 
-    MirrorPointing m;
-    m.MirrorElevation = Finite((sunElevation + targetElevation) * 0.5, Step("高度"));
+    base::AzEl m;
+    m.elevation = Finite((sunElevation + targetElevation) * 0.5, Step("高度"));
 
     const double apart = Finite(sunAzimuth - targetAzimuth, Step("方位角"));
     if (std::fabs(apart) <= 180) {
-        m.MirrorAzimuth = Finite((sunAzimuth + targetAzimuth) * 0.5, Step("方位角"));
+        m.azimuth = Finite((sunAzimuth + targetAzimuth) * 0.5, Step("方位角"));
         return m;
     }
     // The two directions lie on opposite sides of north: averaging the plain numbers would
@@ -38,7 +38,7 @@ MirrorPointing CALMIRROR(double sunElevation, double sunAzimuth, double targetEl
     if (az <= 0) {
         az += 360;
     }
-    m.MirrorAzimuth = az;
+    m.azimuth = az;
     return m;
 }
 

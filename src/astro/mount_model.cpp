@@ -76,13 +76,14 @@ SkyDirection MountForward(const MountModel& model, const MountAngles& angles) {
         checked::Finite(value, kForward);
     }
     if (model.IsZero()) {
-        return {angles.elevation, angles.azimuth};
+        return {.azimuth = angles.azimuth, .elevation = angles.elevation};
     }
     double n[3];
     MountNormal(model, angles.azimuth, angles.elevation, n);
     double longitude = 0, latitude = 0;
     eraC2s(n, &longitude, &latitude);
-    return {checked::Finite(latitude / kRad, kForward), Azimuth(-longitude / kRad)};
+    return {.azimuth = Azimuth(-longitude / kRad),
+            .elevation = checked::Finite(latitude / kRad, kForward)};
 }
 
 MountAngles MountInverse(const MountModel& model, const SkyDirection& wanted) {
@@ -92,7 +93,7 @@ MountAngles MountInverse(const MountModel& model, const SkyDirection& wanted) {
         checked::Finite(value, kInverse);
     }
     if (model.IsZero()) {
-        return {wanted.azimuth, wanted.elevation};
+        return {.azimuth = wanted.azimuth, .elevation = wanted.elevation};
     }
     const double az = wanted.azimuth * kRad, el = wanted.elevation * kRad;
     double t[3];
@@ -141,8 +142,8 @@ MountAngles MountInverse(const MountModel& model, const SkyDirection& wanted) {
                                  std::to_string(wanted.azimuth) + "°）",
                              "MountInverse");
     }
-    return {Azimuth(turn / kRad + model.azimuthOffset),
-            checked::Finite(tilt / kRad + model.elevationOffset, kInverse)};
+    return {.azimuth = Azimuth(turn / kRad + model.azimuthOffset),
+            .elevation = checked::Finite(tilt / kRad + model.elevationOffset, kInverse)};
 }
 
 }  // namespace heliostat::astro

@@ -5,8 +5,21 @@
 namespace heliostat::base {
 
 namespace {
+
 constexpr std::chrono::hours kJstOffset{9};
+
+bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
+    value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
 }
+
+}  // namespace
 
 std::chrono::system_clock::time_point SystemUtcNow() {
     return std::chrono::system_clock::now();
@@ -49,6 +62,33 @@ bool IsSupportedDate(const JstDateTime& jst) {
                                            std::chrono::day{static_cast<unsigned>(t.day)}};
     };
     return key(kFirstSupportedJst) <= key(jst) && key(jst) <= key(kLastSupportedJst);
+}
+
+std::optional<JstDateTime> ParseJstDateTime(std::string_view text) {
+    if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
+        text[13] != ':' || text[16] != ':') {
+        return std::nullopt;
+    }
+    JstDateTime t;
+    if (!Digits(text, 0, 4, t.year) || !Digits(text, 5, 2, t.month) || !Digits(text, 8, 2, t.day) ||
+        !Digits(text, 11, 2, t.hour) || !Digits(text, 14, 2, t.minute) ||
+        !Digits(text, 17, 2, t.second)) {
+        return std::nullopt;
+    }
+    const std::chrono::year_month_day date{std::chrono::year{t.year},
+                                           std::chrono::month{static_cast<unsigned>(t.month)},
+                                           std::chrono::day{static_cast<unsigned>(t.day)}};
+    if (t.year < 1 || !date.ok() || t.hour > 23 || t.minute > 59 || t.second > 59) {
+        return std::nullopt;
+    }
+    return t;
+}
+
+ClockTime JstClockTime(std::chrono::system_clock::time_point utc) {
+    // Floored, not truncated: instants before 1970 round the same way.
+    const JstDateTime t =
+        ToJst(std::chrono::floor<std::chrono::milliseconds>(utc + std::chrono::seconds(30)));
+    return ClockTime{t.hour, t.minute};
 }
 
 std::string RecordStamp(UtcMillis utc) {

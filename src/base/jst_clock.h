@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace heliostat::base {
 
@@ -51,6 +53,18 @@ inline constexpr const char* kSupportedRangeText =
     "日本標準時 1900-03-01 00:00:00 から 2100-02-28 23:59:59 まで";
 
 bool IsSupportedDate(const JstDateTime& jst);
+
+// "YYYY-MM-DD HH:MM:SS": exactly that shape, ASCII digits only, a real calendar date of the
+// years 0001 to 9999 and a time of 00:00:00 to 23:59:59. Nothing for any other text.
+std::optional<JstDateTime> ParseJstDateTime(std::string_view text);
+
+// A JST clock time in whole hours and minutes, the instant rounded to the nearest minute (so
+// always 0:00 to 23:59): how an announced sunset or sunrise is shown.
+struct ClockTime {
+    int hour = 0;
+    int minute = 0;
+};
+ClockTime JstClockTime(std::chrono::system_clock::time_point utc);
 
 // A record's time stamp: JST with its offset and milliseconds, "2026-12-08T02:57:26.400+09:00",
 // so that records of every program read on one time line.

@@ -17,37 +17,6 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Shortest round-trip digits of |value|, written out without exponent ("0.5", "1000",
-// "139.3"). The shortest form is taken in scientific notation and expanded by hand: the fixed
-// form of the library would print every binary digit of a large value (1e300 is not exactly
-// representable) instead of the shortest digits.
-std::string MagnitudeText(double value) {
-    std::array<char, 32> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                      std::fabs(value), std::chars_format::scientific);
-    const std::string_view text(buffer.data(),
-                                static_cast<std::size_t>(result.ptr - buffer.data()));
-    const std::size_t e = text.find('e');
-    std::string digits;
-    for (char c : text.substr(0, e)) {
-        if (c != '.') {
-            digits += c;
-        }
-    }
-    int exponent = 0;
-    const std::string_view exponentText = text.substr(e + 1);
-    std::from_chars(exponentText.data() + (exponentText[0] == '+' ? 1 : 0),
-                    exponentText.data() + exponentText.size(), exponent);
-    if (exponent < 0) {
-        return "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
-    }
-    const auto integerLength = static_cast<std::size_t>(exponent) + 1;
-    if (digits.size() <= integerLength) {
-        return digits + std::string(integerLength - digits.size(), '0');
-    }
-    return digits.substr(0, integerLength) + "." + digits.substr(integerLength);
-}
-
 struct Layout {
     std::string_view prefix;  // literal text before the digits
     std::size_t minInteger;   // integer digits always shown ("0" placeholders)
@@ -239,66 +208,18 @@ std::string OctalToHex(std::string_view digits) {
     return hex;
 }
 
-}  // namespace
+// The shortest decimal text that reads back as |value|, written out in positional form: the
+// integer digits then the fraction digits, from cell 1 of `work` (cell 0 is kept free for a
+// carry out of the integer part). The shortest form is taken in scientific notation and
+// expanded here: the fixed form of the library would print every binary digit of a large
+// value (1e300 is not exactly representable) instead of the shortest digits.
+struct Positional {
+    std::array<char, 700> work;
+    std::size_t integerLength = 0;  // at least 1: "0" for a magnitude below 1
+    std::size_t fractionLength = 0;
+};
 
-namespace {
-
-// FormatPattern for two decimals when |value| × 100 lies clearly away from a rounding boundary
-// (…5 in the third decimal): the shortest text differs from the value by less than half a unit
-// in the last place, far less than the margin, so rounding the value itself gives the same
-// digits. This spares the digit string for nearly every value the cycle formats.
-// Writes the text to `out` and returns its end, or nullptr when the value needs the full rule.
-char* FormatHundredths(double value, const Layout& layout, char* out) {
-    const double magnitude = std::fabs(value);
-    if (layout.decimals != 2 || !(magnitude < 1e9) || layout.minInteger > 12 ||
-        layout.prefix.size() > 8) {
-        return nullptr;
-    }
-    const double scaled = magnitude * 100;
-    const double whole = std::floor(scaled);
-    const double rest = scaled - whole;
-    if (!(std::fabs(rest - 0.5) > 1e-4)) {
-        return nullptr;
-    }
-    const auto hundredths = static_cast<std::uint64_t>(whole) + (rest > 0.5 ? 1 : 0);
-    std::uint64_t integer = hundredths / 100;
-    const auto fraction = static_cast<unsigned>(hundredths % 100);
-
-    std::array<char, 24> digits;
-    std::size_t count = 0;
-    for (; integer > 0; integer /= 10) {
-        digits[digits.size() - ++count] = static_cast<char>('0' + integer % 10);
-    }
-    char* p = out;
-    if (value < 0 && hundredths != 0) {
-        *p++ = '-';
-    }
-    p = std::copy(layout.prefix.begin(), layout.prefix.end(), p);
-    for (std::size_t i = count; i < layout.minInteger; ++i) {
-        *p++ = '0';
-    }
-    p = std::copy(digits.end() - static_cast<std::ptrdiff_t>(count), digits.end(), p);
-    if (layout.point) {
-        *p++ = '.';
-        *p++ = static_cast<char>('0' + fraction / 10);
-        *p++ = static_cast<char>('0' + fraction % 10);
-    }
-    return p;
-}
-
-}  // namespace
-
-std::string FormatPattern(double value, std::string_view pattern) {
-    RequireFinite(value, "FormatPattern");
-    const Layout layout = ParsePattern(pattern);
-    std::array<char, 64> quick;
-    if (const char* end = FormatHundredths(value, layout, quick.data())) {
-        return std::string(static_cast<const char*>(quick.data()), end);
-    }
-
-    // Rounding works on the shortest decimal text, so 2.675 rounds up as written. The digits
-    // are worked on in place in one fixed buffer: the table tool formats millions of values.
-    // Cell 0 is kept free for a carry out of the integer part.
+void ShortestPositional(double value, Positional& p) {
     std::array<char, 32> scientific;
     const auto result = std::to_chars(scientific.data(), scientific.data() + scientific.size(),
                                       std::fabs(value), std::chars_format::scientific);
@@ -319,29 +240,41 @@ std::string FormatPattern(double value, std::string_view pattern) {
     }
     exponent = negativeExponent ? -exponent : exponent;
 
-    // The magnitude as integer digits followed by fraction digits: "0" then leading fraction
-    // zeros for a negative exponent, trailing integer zeros for a long integer part.
-    std::array<char, 700> work;
-    std::size_t start = 1;
-    std::size_t integerLength = 0;
-    std::size_t fractionLength = 0;
-    char* digits = work.data() + start;
+    char* digits = p.work.data() + 1;
     if (exponent < 0) {
         digits[0] = '0';
-        integerLength = 1;
+        p.integerLength = 1;
         const auto zeros = static_cast<std::size_t>(-exponent - 1);
         std::fill_n(digits + 1, zeros, '0');
         std::copy_n(shortest.data(), count, digits + 1 + zeros);
-        fractionLength = zeros + count;
+        p.fractionLength = zeros + count;
     } else {
-        integerLength = static_cast<std::size_t>(exponent) + 1;
+        p.integerLength = static_cast<std::size_t>(exponent) + 1;
         std::copy_n(shortest.data(), count, digits);
-        if (count <= integerLength) {
-            std::fill_n(digits + count, integerLength - count, '0');
+        if (count <= p.integerLength) {
+            std::fill_n(digits + count, p.integerLength - count, '0');
+            p.fractionLength = 0;
         } else {
-            fractionLength = count - integerLength;
+            p.fractionLength = count - p.integerLength;
         }
     }
+}
+
+}  // namespace
+
+std::string FormatPattern(double value, std::string_view pattern) {
+    RequireFinite(value, "FormatPattern");
+    const Layout layout = ParsePattern(pattern);
+
+    // Rounding works on the shortest decimal text, so 2.675 rounds up as written. The digits
+    // are worked on in place in one fixed buffer: the table tool formats millions of values.
+    Positional p;
+    ShortestPositional(value, p);
+    std::array<char, 700>& work = p.work;
+    std::size_t start = 1;
+    std::size_t integerLength = p.integerLength;
+    std::size_t fractionLength = p.fractionLength;
+    char* digits = work.data() + start;
 
     if (fractionLength > layout.decimals) {
         const bool up = digits[integerLength + layout.decimals] >= '5';
@@ -391,9 +324,13 @@ std::string FormatPattern(double value, std::string_view pattern) {
 
 std::string ShortestText(double value) {
     RequireFinite(value, "ShortestText");
-    std::string text = MagnitudeText(value);
-    if (value < 0) {
-        text.insert(0, 1, '-');
+    Positional p;
+    ShortestPositional(value, p);
+    std::string text = value < 0 ? "-" : "";
+    text.append(p.work.data() + 1, p.integerLength);
+    if (p.fractionLength > 0) {
+        text += '.';
+        text.append(p.work.data() + 1 + p.integerLength, p.fractionLength);
     }
     return text;
 }

@@ -1,10 +1,14 @@
 #include "cycle/solcal.h"
 
+#include <cmath>
+
 #include "astro/bisector.h"
 #include "astro/mirror.h"
 #include "astro/precise_sun.h"
 #include "astro/riseset.h"
 #include "astro/solar.h"
+#include "astro/sun_events.h"
+#include "base/angles.h"
 #include "base/errors.h"
 #include "base/jst_clock.h"
 #include "base/number_text.h"
@@ -21,56 +25,174 @@ double ReadCoordinate(CycleHost& host, Field field, const char* name) {
     throw HeliostatError(std::string(name) + "「" + text + "」が数値ではありません", name);
 }
 
-void ShowSun(CycleHost& host, double elevation, double azimuth, std::string_view elevationPattern) {
-    host.WriteText(Field::SettingElevation, base::FormatPattern(elevation, elevationPattern));
-    host.WriteText(Field::SettingAzimuth, base::FormatPattern(azimuth, base::kAzimuthPattern));
+// A sun as the cycle uses it: where it stands, and whether the model counts it as risen.
+struct Sun {
+    double elevation = 0;
+    double azimuth = 0;
+    bool up = false;
+};
+
+// How one of the two models finds the sun, points the mirror and announces the next event.
+// The cycle below keeps the order of the steps once for both.
+class SunModel {
+public:
+    virtual ~SunModel() = default;
+    // The sun at the cycle's instant; the model writes what it computes into the state record.
+    virtual Sun Now(WindowState& state) = 0;
+    virtual base::AzEl Mirror(const Sun& sun, double targetElevation, double targetAzimuth) = 0;
+    // Writes the sunset (by day) or the next sunrise (at night) into the state record.
+    virtual void Announce(WindowState& state, CycleHost& host, Branch branch) = 0;
+    // The sun at the announced sunrise, once Announce has found it.
+    virtual Sun Risen(WindowState& state) = 0;
+};
+
+// The long-standing model: its own sun formulas, each mirror angle the mean of the sun's and
+// the target's, and CALRISE's sunset and sunrise.
+class MeanSun final : public SunModel {
+public:
+    explicit MeanSun(const base::JstDateTime& now)
+        : dayOfYear_(astro::DayOfYear(now.month, now.day)) {}
+
+    Sun Now(WindowState& state) override {
+        return Locate(state, dayOfYear_, astro::SunForm::Observed);
+    }
+
+    base::AzEl Mirror(const Sun& sun, double targetElevation, double targetAzimuth) override {
+        return astro::CALMIRROR(sun.elevation, sun.azimuth, targetElevation, targetAzimuth);
+    }
+
+    // CALRISE's results enter the state record only when every search has succeeded.
+    void Announce(WindowState& state, CycleHost& host, Branch) override {
+        const astro::RiseSet r = host.Calrise(astro::RiseSetInput{
+            state.Year, state.Month, state.Day, dayOfYear_, state.LatitudeRad, state.Longitude});
+        state.DeclCoef3 = r.curves.DeclCoef3;
+        state.DeclCoef2 = r.curves.DeclCoef2;
+        state.DeclCoef1 = r.curves.DeclCoef1;
+        state.DeclCoef0 = r.curves.DeclCoef0;
+        state.RaCoef3 = r.curves.RaCoef3;
+        state.RaCoef2 = r.curves.RaCoef2;
+        state.RaCoef1 = r.curves.RaCoef1;
+        state.RaCoef0 = r.curves.RaCoef0;
+        state.RiseSetEquationOfTime = r.curves.RiseSetEquationOfTime;
+        state.UniversalHours = r.UniversalHours;
+        state.LocalMeanHours = r.LocalMeanHours;
+        state.SunsetHour = r.SunsetHour;
+        state.SunsetMinute = r.SunsetMinute;
+        state.SunriseHour = r.SunriseHour;
+        state.SunriseMinute = r.SunriseMinute;
+    }
+
+    // The next morning, and no wrap of the day number at the year's end.
+    Sun Risen(WindowState& state) override {
+        return Locate(state, dayOfYear_ + 1, astro::SunForm::Sunrise);
+    }
+
+private:
+    static Sun Locate(WindowState& state, double dayOfYear, astro::SunForm form) {
+        const astro::SunPosition sun =
+            astro::CALSUN(dayOfYear, state.UniversalHours, state.Latitude, state.Longitude, form);
+        state.LocalMeanHours = sun.LocalMeanHours;
+        state.LatitudeRad = sun.LatitudeRad;
+        return {sun.SunElevation, sun.SunAzimuth, sun.SunElevation > 0};
+    }
+
+    int dayOfYear_;
+};
+
+// The exact model: the sun's apparent place from the precise ephemeris, the mirror on the exact
+// bisector, and sunset and sunrise of the upper limb. It is day while the upper limb stands
+// above the horizon, so the switch to night comes at the announced sunset, not before it.
+class ExactSun final : public SunModel {
+public:
+    ExactSun(const base::JstDateTime& now, base::UtcMillis utc) : now_(now), utc_(utc) {}
+
+    Sun Now(WindowState& state) override {
+        state.LocalMeanHours = state.Longitude / 15 + state.UniversalHours;
+        state.LatitudeRad = state.Latitude * astro::kTwoPi / 360;
+        site_ = astro::Site{state.Latitude, state.Longitude, 0};
+        const astro::PreciseSunPosition sun = astro::PreciseSun(utc_, site_);
+        return {sun.elevation, sun.azimuth, sun.airlessElevation > astro::kPreciseRiseSetElevation};
+    }
+
+    base::AzEl Mirror(const Sun& sun, double targetElevation, double targetAzimuth) override {
+        return astro::ExactBisector({.azimuth = sun.azimuth, .elevation = sun.elevation},
+                                    {.azimuth = targetAzimuth, .elevation = targetElevation});
+    }
+
+    void Announce(WindowState& state, CycleHost&, Branch branch) override {
+        const bool day = branch == Branch::Day;
+        const auto event = NextEvent(day ? &astro::SunEvents::set : &astro::SunEvents::rise);
+        if (!event) {
+            throw HeliostatError(day ? "日の入りが見つかりません（太陽が沈まない日です）"
+                                     : "日の出が見つかりません（太陽が昇らない日です）",
+                                 "SOLCAL");
+        }
+        const base::ClockTime at = base::JstClockTime(*event);
+        (day ? state.SunsetHour : state.SunriseHour) = at.hour;
+        (day ? state.SunsetMinute : state.SunriseMinute) = at.minute;
+        announced_ = *event;
+    }
+
+    // The sun at the announced sunrise instant itself.
+    Sun Risen(WindowState&) override {
+        const astro::PreciseSunPosition sun = astro::PreciseSun(announced_, site_);
+        return {sun.elevation, sun.azimuth, false};
+    }
+
+private:
+    // The first event after the cycle's instant: the one of its date, else the next date's.
+    std::optional<astro::UtcTime> NextEvent(
+        std::optional<astro::UtcTime> astro::SunEvents::*which) {
+        const astro::UtcTime utc = utc_;
+        const astro::SunEvents today =
+            astro::SunEventsOnJstDate(now_.year, now_.month, now_.day, site_);
+        if ((today.*which) && *(today.*which) > utc) {
+            return today.*which;
+        }
+        const std::chrono::year_month_day next{
+            std::chrono::sys_days(std::chrono::year(now_.year) / static_cast<unsigned>(now_.month) /
+                                  static_cast<unsigned>(now_.day)) +
+            std::chrono::days(1)};
+        const astro::SunEvents tomorrow = astro::SunEventsOnJstDate(
+            static_cast<int>(next.year()), static_cast<int>(static_cast<unsigned>(next.month())),
+            static_cast<int>(static_cast<unsigned>(next.day())), site_);
+        return tomorrow.*which;
+    }
+
+    base::JstDateTime now_;
+    base::UtcMillis utc_;
+    astro::Site site_;
+    astro::UtcTime announced_;  // the last event Announce found
+};
+
+void ShowSun(CycleHost& host, const Sun& sun, std::string_view elevationPattern) {
+    host.WriteText(Field::SettingElevation, base::FormatPattern(sun.elevation, elevationPattern));
+    host.WriteText(Field::SettingAzimuth, base::FormatPattern(sun.azimuth, base::kAzimuthPattern));
 }
 
-void PointMirror(WindowState& state, CycleHost& host, double sunElevation, double sunAzimuth) {
-    const astro::MirrorPointing mirror =
-        astro::CALMIRROR(sunElevation, sunAzimuth, state.TargetElevation, state.TargetAzimuth);
-    state.MirrorElevation = mirror.MirrorElevation;
-    state.MirrorAzimuth = mirror.MirrorAzimuth;
+// The target azimuth within one turn, [0, 360): 720.5 and 0.5 name one direction, but the
+// mean of the plain numbers would put them half a turn apart.
+double TargetAzimuth(const WindowState& state) {
+    double az = std::fmod(state.TargetAzimuth, 360.0);
+    if (az < 0) {
+        az += 360;
+    }
+    return az < 360 ? az : 0;  // -1e-20 + 360 rounds to 360
+}
+
+void PointMirror(WindowState& state, CycleHost& host, SunModel& model, const Sun& sun) {
+    const base::AzEl mirror = model.Mirror(sun, state.TargetElevation, TargetAzimuth(state));
+    state.MirrorElevation = mirror.elevation;
+    state.MirrorAzimuth = mirror.azimuth;
     host.WriteText(Field::MirrorElevation,
                    base::FormatPattern(state.MirrorElevation, base::kElevationPattern));
     host.WriteText(Field::MirrorAzimuth,
                    base::FormatPattern(state.MirrorAzimuth, base::kAzimuthPattern));
 }
 
-astro::SunPosition LocateSun(WindowState& state, double dayOfYear, astro::SunForm form) {
-    const astro::SunPosition sun =
-        astro::CALSUN(dayOfYear, state.UniversalHours, state.Latitude, state.Longitude, form);
-    state.LocalMeanHours = sun.LocalMeanHours;
-    state.LatitudeRad = sun.LatitudeRad;
-    return sun;
-}
-
-// CALRISE as the cycle calls it: its results enter the state record only when every search
-// has succeeded.
-void RunCalrise(WindowState& state, CycleHost& host, int dayOfYear) {
-    const astro::RiseSet r = host.Calrise(astro::RiseSetInput{
-        state.Year, state.Month, state.Day, dayOfYear, state.LatitudeRad, state.Longitude});
-    state.DeclCoef3 = r.curves.DeclCoef3;
-    state.DeclCoef2 = r.curves.DeclCoef2;
-    state.DeclCoef1 = r.curves.DeclCoef1;
-    state.DeclCoef0 = r.curves.DeclCoef0;
-    state.RaCoef3 = r.curves.RaCoef3;
-    state.RaCoef2 = r.curves.RaCoef2;
-    state.RaCoef1 = r.curves.RaCoef1;
-    state.RaCoef0 = r.curves.RaCoef0;
-    state.RiseSetEquationOfTime = r.curves.RiseSetEquationOfTime;
-    state.UniversalHours = r.UniversalHours;
-    state.LocalMeanHours = r.LocalMeanHours;
-    state.SunsetHour = r.SunsetHour;
-    state.SunsetMinute = r.SunsetMinute;
-    state.SunriseHour = r.SunriseHour;
-    state.SunriseMinute = r.SunriseMinute;
-}
-
-// The start of every cycle, in both modes: one reading of the clock (every component below comes
-// from it, so a cycle at 09:59:59.999 cannot combine hour 9 with minute 0), the date with
-// January and February as months 13 and 14 of the previous year, the observation point and
-// the time of day.
+// The start of every cycle: one reading of the clock (every component below comes from it, so
+// a cycle at 09:59:59.999 cannot combine hour 9 with minute 0), the date with January and
+// February as months 13 and 14 of the previous year, the observation point and the time of day.
 base::JstDateTime ReadClockAndPlace(WindowState& state, CycleHost& host, base::UtcMillis utcNow) {
     const base::JstDateTime now = base::ToJst(utcNow);
     if (!base::IsSupportedDate(now)) {
@@ -95,62 +217,20 @@ base::JstDateTime ReadClockAndPlace(WindowState& state, CycleHost& host, base::U
 }
 
 // The sun marker blinks: drawn on every second day cycle.
-void BlinkSunMarker(WindowState& state, ChartSurface& chart, CycleReport& report,
-                    double sunElevation, double sunAzimuth) {
+void BlinkSunMarker(WindowState& state, ChartSurface& chart, CycleReport& report, const Sun& sun) {
     if (state.SunMarkerPhase != 1) {
         state.SunMarkerPhase = 1;
     } else {
-        DRAWSUN(chart, sunElevation, sunAzimuth);
-        report.marker = SunMarkerCentre(sunElevation, sunAzimuth);
+        DRAWSUN(chart, sun.elevation, sun.azimuth);
+        report.marker = SunMarkerCentre(sun.elevation, sun.azimuth);
         state.SunMarkerPhase = 0;
     }
 }
 
-// The exact mode's mirror: on the bisector of the sun and target directions.
-void PointMirrorExact(WindowState& state, CycleHost& host, double sunElevation, double sunAzimuth) {
-    const astro::SkyDirection mirror = astro::ExactBisector(
-        {sunElevation, sunAzimuth}, {state.TargetElevation, state.TargetAzimuth});
-    state.MirrorElevation = mirror.elevation;
-    state.MirrorAzimuth = mirror.azimuth;
-    host.WriteText(Field::MirrorElevation,
-                   base::FormatPattern(state.MirrorElevation, base::kElevationPattern));
-    host.WriteText(Field::MirrorAzimuth,
-                   base::FormatPattern(state.MirrorAzimuth, base::kAzimuthPattern));
-}
-
-// The first event after `now`: the one of the cycle's date, else the next date's.
-std::optional<astro::UtcTime> NextEvent(std::optional<astro::UtcTime> astro::SunEvents::*which,
-                                        const base::JstDateTime& date, const astro::Site& site,
-                                        astro::UtcTime now) {
-    const astro::SunEvents today = astro::SunEventsOnJstDate(date.year, date.month, date.day, site);
-    if ((today.*which) && *(today.*which) > now) {
-        return today.*which;
-    }
-    const std::chrono::year_month_day next{
-        std::chrono::sys_days(std::chrono::year(date.year) / static_cast<unsigned>(date.month) /
-                              static_cast<unsigned>(date.day)) +
-        std::chrono::days(1)};
-    const astro::SunEvents tomorrow = astro::SunEventsOnJstDate(
-        static_cast<int>(next.year()), static_cast<int>(static_cast<unsigned>(next.month())),
-        static_cast<int>(static_cast<unsigned>(next.day())), site);
-    return tomorrow.*which;
-}
-
-// The exact mode: the same cycle, fields, chart and command, with the sun's apparent place from
-// the precise ephemeris, the mirror on the exact bisector, and sunset and sunrise of the upper
-// limb. It is day while the upper limb stands above the horizon, so the switch to night comes
-// at the announced sunset, not a few minutes before it.
-CycleReport ExactCycle(WindowState& state, CycleHost& host, base::UtcMillis utcNow) {
-    // The same supported dates as the default mode, although the ephemeris would reach further.
-    const base::JstDateTime now = ReadClockAndPlace(state, host, utcNow);
-    const astro::UtcTime utc = utcNow;
-    state.LocalMeanHours = state.Longitude / 15 + state.UniversalHours;
-    state.LatitudeRad = state.Latitude * astro::kTwoPi / 360;
-    const astro::Site site{state.Latitude, state.Longitude, 0};
-
-    const astro::PreciseSunPosition sun = astro::PreciseSun(utc, site);
-    ShowSun(host, sun.elevation, sun.azimuth, base::kSunElevationPattern);
-    PointMirrorExact(state, host, sun.elevation, sun.azimuth);
+CycleReport RunCycle(WindowState& state, CycleHost& host, SunModel& model) {
+    const Sun sun = model.Now(state);
+    ShowSun(host, sun, base::kSunElevationPattern);
+    PointMirror(state, host, model, sun);
 
     ChartSurface& chart = host.Chart();
     DrawChartBackground(chart);
@@ -158,35 +238,23 @@ CycleReport ExactCycle(WindowState& state, CycleHost& host, base::UtcMillis utcN
     CycleReport report;
     report.sunElevation = sun.elevation;
     report.sunAzimuth = sun.azimuth;
-    if (sun.airlessElevation > astro::kPreciseRiseSetElevation) {
+    if (sun.up) {
         report.branch = Branch::Day;
-        BlinkSunMarker(state, chart, report, sun.elevation, sun.azimuth);
-        const auto set = NextEvent(&astro::SunEvents::set, now, site, utc);
-        if (!set) {
-            throw HeliostatError("日の入りが見つかりません（太陽が沈まない日です）", "SOLCAL");
-        }
-        const astro::ClockTime at = astro::JstClockTime(*set);
-        state.SunsetHour = at.hour;
-        state.SunsetMinute = at.minute;
+        BlinkSunMarker(state, chart, report, sun);
+        model.Announce(state, host, Branch::Day);
         PRINTSET(chart, state.SunsetHour, state.SunsetMinute);
         report.chartTime = TimeText(state.SunsetHour, state.SunsetMinute);
     } else {
         report.branch = Branch::Night;
-        const auto rise = NextEvent(&astro::SunEvents::rise, now, site, utc);
-        if (!rise) {
-            throw HeliostatError("日の出が見つかりません（太陽が昇らない日です）", "SOLCAL");
-        }
-        const astro::ClockTime at = astro::JstClockTime(*rise);
-        state.SunriseHour = at.hour;
-        state.SunriseMinute = at.minute;
+        model.Announce(state, host, Branch::Night);
         PRINTRISE(chart, state.SunriseHour, state.SunriseMinute);
         report.chartTime = TimeText(state.SunriseHour, state.SunriseMinute);
 
-        // The mirror waits where the sun will rise: its place at the announced sunrise.
+        // The mirror waits where the sun will rise: at the announced sunrise, no seconds.
         state.UniversalHours = (state.SunriseHour - 9) + state.SunriseMinute / 60;
-        const astro::PreciseSunPosition risen = astro::PreciseSun(*rise, site);
-        ShowSun(host, risen.elevation, risen.azimuth, base::kElevationPattern);
-        PointMirrorExact(state, host, risen.elevation, risen.azimuth);
+        const Sun risen = model.Risen(state);
+        ShowSun(host, risen, base::kElevationPattern);
+        PointMirror(state, host, model, risen);
         report.sunElevation = risen.elevation;
         report.sunAzimuth = risen.azimuth;
     }
@@ -204,47 +272,14 @@ CycleReport SOLCAL(WindowState& state, CycleHost& host,
 }
 
 CycleReport SOLCAL(WindowState& state, CycleHost& host, base::UtcMillis utcNow, Pointing pointing) {
-    if (pointing == Pointing::Exact) {
-        return ExactCycle(state, host, utcNow);
-    }
-
     const base::JstDateTime now = ReadClockAndPlace(state, host, utcNow);
-    const int dayOfYear = astro::DayOfYear(now.month, now.day);
-
-    const astro::SunPosition sun = LocateSun(state, dayOfYear, astro::SunForm::Observed);
-    ShowSun(host, sun.SunElevation, sun.SunAzimuth, base::kSunElevationPattern);
-    PointMirror(state, host, sun.SunElevation, sun.SunAzimuth);
-
-    ChartSurface& chart = host.Chart();
-    DrawChartBackground(chart);
-
-    CycleReport report;
-    report.sunElevation = sun.SunElevation;
-    report.sunAzimuth = sun.SunAzimuth;
-    if (sun.SunElevation > 0) {
-        report.branch = Branch::Day;
-        BlinkSunMarker(state, chart, report, sun.SunElevation, sun.SunAzimuth);
-        RunCalrise(state, host, dayOfYear);
-        PRINTSET(chart, state.SunsetHour, state.SunsetMinute);
-        report.chartTime = TimeText(state.SunsetHour, state.SunsetMinute);
-    } else {
-        report.branch = Branch::Night;
-        RunCalrise(state, host, dayOfYear);
-        PRINTRISE(chart, state.SunriseHour, state.SunriseMinute);
-        report.chartTime = TimeText(state.SunriseHour, state.SunriseMinute);
-
-        // Point the mirror where the sun will rise: the next morning, no seconds, and no wrap
-        // of the day number at the year's end.
-        state.UniversalHours = (state.SunriseHour - 9) + state.SunriseMinute / 60;
-        const astro::SunPosition rise = LocateSun(state, dayOfYear + 1, astro::SunForm::Sunrise);
-        ShowSun(host, rise.SunElevation, rise.SunAzimuth, base::kElevationPattern);
-        PointMirror(state, host, rise.SunElevation, rise.SunAzimuth);
-        report.sunElevation = rise.SunElevation;
-        report.sunAzimuth = rise.SunAzimuth;
+    if (pointing == Pointing::Exact) {
+        // The same supported dates as the mean model, although the ephemeris would reach further.
+        ExactSun model(now, utcNow);
+        return RunCycle(state, host, model);
     }
-
-    host.SendMirrorCommand();
-    return report;
+    MeanSun model(now);
+    return RunCycle(state, host, model);
 }
 
 }  // namespace heliostat::cycle

@@ -294,8 +294,10 @@ void ControllerSession::Reply(const std::string& payload, const ReplyFields& fie
                 sunAt_ = utc;
             }
             const astro::PreciseSunPosition sun = *sun_;
-            beamError_ = astro::BeamError({*elevation, *azimuth}, {sun.elevation, sun.azimuth},
-                                          {geometry_->targetElevation, geometry_->targetAzimuth});
+            beamError_ = astro::BeamError(
+                {.azimuth = *azimuth, .elevation = *elevation},
+                {.azimuth = sun.azimuth, .elevation = sun.elevation},
+                {.azimuth = geometry_->targetAzimuth, .elevation = geometry_->targetElevation});
         } catch (const std::exception&) {
             // No sun for this instant or place: the reply is shown without a beam error.
         }

@@ -2,6 +2,23 @@
 # place and target present, no non-numbers, the exact mode on target within 0.02°, the mean
 # method visibly off. Run as: cmake -DPROGRAM=... -DOUTPUT=... -P check_accuracy.cmake
 file(REMOVE ${OUTPUT})
+
+# Bad usage ends with status 2 and the shared wording, never with an abort.
+foreach(case "--year;x;--year「x」は 1901～2099 の整数ではありません"
+             "--days;0;--days「0」は 1～36500 の整数ではありません"
+             "--step;86401;--step「86401」は 1～86400 の整数秒ではありません"
+             "--bogus;1;不明なオプションです: --bogus")
+    list(GET case 0 option)
+    list(GET case 1 value)
+    list(GET case 2 says)
+    execute_process(COMMAND ${PROGRAM} ${option} ${value} RESULT_VARIABLE result
+                    OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT result EQUAL 2 OR NOT out STREQUAL ""
+       OR NOT err STREQUAL "heliostat-accuracy: ${says}\n'heliostat-accuracy --help' で使い方を表示します。\n")
+        message(FATAL_ERROR "${option} ${value}: status ${result}, said: ${err}")
+    endif()
+endforeach()
+
 execute_process(COMMAND ${PROGRAM} --year 2026 --days 3 --step 900 --output ${OUTPUT}
                 RESULT_VARIABLE result)
 if(NOT result EQUAL 0)

@@ -45,10 +45,9 @@ private slots:
     void pointing() {
         QFETCH(QList<double>, in);
         QFETCH(QList<double>, out);
-        const MirrorPointing m = CALMIRROR(in[0], in[1], in[2], in[3]);
-        QVERIFY(std::fabs(m.MirrorElevation - out[0]) < 1e-8);
-        QVERIFY2(std::fabs(m.MirrorAzimuth - out[1]) < 1e-8,
-                 qPrintable(QString::number(m.MirrorAzimuth)));
+        const base::AzEl m = CALMIRROR(in[0], in[1], in[2], in[3]);
+        QVERIFY(std::fabs(m.elevation - out[0]) < 1e-8);
+        QVERIFY2(std::fabs(m.azimuth - out[1]) < 1e-8, qPrintable(QString::number(m.azimuth)));
     }
 
     void failures_data() {

@@ -39,10 +39,10 @@ private slots:
     void zeroModelIsIdentity() {
         QFETCH(double, azimuth);
         QFETCH(double, elevation);
-        const SkyDirection d = MountForward({}, {azimuth, elevation});
+        const SkyDirection d = MountForward({}, {.azimuth = azimuth, .elevation = elevation});
         QCOMPARE(d.azimuth, azimuth);
         QCOMPARE(d.elevation, elevation);
-        const MountAngles m = MountInverse({}, {elevation, azimuth});
+        const MountAngles m = MountInverse({}, {.azimuth = azimuth, .elevation = elevation});
         QCOMPARE(m.azimuth, azimuth);
         QCOMPARE(m.elevation, elevation);
     }
@@ -86,7 +86,7 @@ private slots:
         std::array<double, kMountParameterCount> values{};
         values[static_cast<std::size_t>(parameter)] = value;
         const MountModel model = MountModelFromParameters(values);
-        const SkyDirection d = MountForward(model, {mountAz, mountEl});
+        const SkyDirection d = MountForward(model, {.azimuth = mountAz, .elevation = mountEl});
         QVERIFY2(std::abs(d.azimuth - az) < 2e-7, qPrintable(QString::number(d.azimuth, 'f', 9)));
         QVERIFY2(std::abs(d.elevation - el) < 2e-7,
                  qPrintable(QString::number(d.elevation, 'f', 9)));
@@ -99,12 +99,12 @@ private slots:
 
     // The manual's worked example: all six errors, so the order of the rotations counts.
     void workedExample() {
-        const SkyDirection d = MountForward(kMisaligned, {180, 45});
+        const SkyDirection d = MountForward(kMisaligned, {.azimuth = 180, .elevation = 45});
         QVERIFY2(std::abs(d.azimuth - 178.979013) < 1e-6,
                  qPrintable(QString::number(d.azimuth, 'f', 9)));
         QVERIFY2(std::abs(d.elevation - 45.644286) < 1e-6,
                  qPrintable(QString::number(d.elevation, 'f', 9)));
-        const MountAngles m = MountInverse(kMisaligned, {45, 180});
+        const MountAngles m = MountInverse(kMisaligned, {.azimuth = 180, .elevation = 45});
         QVERIFY2(std::abs(m.azimuth - 181.006961) < 1e-6,
                  qPrintable(QString::number(m.azimuth, 'f', 9)));
         QVERIFY2(std::abs(m.elevation - 44.348021) < 1e-6,
@@ -125,10 +125,11 @@ private slots:
     void roundTrip() {
         QFETCH(double, az);
         QFETCH(double, el);
-        const MountAngles m = MountInverse(kMisaligned, {el, az});
+        const MountAngles m = MountInverse(kMisaligned, {.azimuth = az, .elevation = el});
         QVERIFY(m.azimuth > 0 && m.azimuth <= 360);
-        QVERIFY2(Separation(MountForward(kMisaligned, m), {el, az}) < 1e-4, "forward(inverse)");
-        const SkyDirection d = MountForward(kMisaligned, {az, el});
+        QVERIFY2(Separation(MountForward(kMisaligned, m), {.azimuth = az, .elevation = el}) < 1e-4,
+                 "forward(inverse)");
+        const SkyDirection d = MountForward(kMisaligned, {.azimuth = az, .elevation = el});
         const MountAngles back = MountInverse(kMisaligned, d);
         QVERIFY(std::abs(std::remainder(back.azimuth - az, 360.0)) < 1e-4);
         QVERIFY(std::abs(back.elevation - el) < 1e-4);
@@ -150,9 +151,11 @@ private slots:
         QFETCH(double, cant);
         MountModel model;
         model.mirrorCant = cant;
-        QVERIFY_THROWS_EXCEPTION(HeliostatError, MountInverse(model, {el, az}));
+        QVERIFY_THROWS_EXCEPTION(HeliostatError,
+                                 MountInverse(model, {.azimuth = az, .elevation = el}));
         if (el != 90) {
-            QVERIFY_THROWS_EXCEPTION(HeliostatError, MountForward(model, {az, el}));
+            QVERIFY_THROWS_EXCEPTION(HeliostatError,
+                                     MountForward(model, {.azimuth = az, .elevation = el}));
         }
     }
 };

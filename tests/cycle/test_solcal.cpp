@@ -4,12 +4,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
-#include <map>
 
 #include "astro/solar.h"
 #include "base/errors.h"
 #include "base/jst_clock.h"
 #include "base/number_text.h"
+#include "cycle/memory_host.h"
 #include "cycle/solcal.h"
 #include "recording_chart.h"
 
@@ -18,30 +18,24 @@ using cycle::Field;
 
 namespace {
 
-// The cycle's surroundings in memory: six text fields, a recording chart and the datagrams
-// that would have been sent.
-class FakeHost final : public cycle::CycleHost {
+// The in-memory host with a recording chart and the datagrams that would have been sent.
+class FakeHost final : public cycle::MemoryHost {
 public:
-    std::map<Field, std::string> fields;
     RecordingChart chart;
     QStringList sent;
     bool refuseSend = false;
 
-    FakeHost(const std::string& lat, const std::string& lon) {
-        fields[Field::ObserverLatitude] = lat;
-        fields[Field::ObserverLongtitude] = lon;
+    FakeHost(const std::string& lat, const std::string& lon) : MemoryHost(lat, lon) {
+        UseChart(chart);
     }
-    std::string ReadText(Field f) override { return fields[f]; }
-    void WriteText(Field f, std::string_view text) override { fields[f] = std::string(text); }
-    cycle::ChartSurface& Chart() override { return chart; }
     void SendMirrorCommand() override {
         if (refuseSend) {
             throw HeliostatError("送信できません", "send");
         }
-        sent << QString::fromStdString("0," + fields[Field::MirrorAzimuth] + "," +
-                                       fields[Field::MirrorElevation]);
+        sent << QString::fromStdString("0," + Text(Field::MirrorAzimuth) + "," +
+                                       Text(Field::MirrorElevation));
     }
-    QString text(Field f) { return QString::fromStdString(fields[f]); }
+    QString text(Field f) { return QString::fromStdString(Text(f)); }
 };
 
 std::chrono::system_clock::time_point Jst(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
@@ -80,6 +74,28 @@ private slots:
         QCOMPARE(state.SunMarkerPhase, 1);
         QVERIFY(host.chart.ops.contains("Print 0 0 日の入りは"));
         QCOMPARE(host.chart.ops.last(), "Print 0 200 " + QString::fromStdString(report.chartTime));
+    }
+
+    // A target azimuth names a direction whatever its turn: the worked example's sun (177.6335°)
+    // and the target 0.5° give (177.6335 + 0.5) / 2 = 089.07, and 200° gives 188.82, whichever
+    // turn they are written in; the mean of the plain numbers would send the beam 180° wrong.
+    void targetAzimuthOfAnyTurn_data() {
+        QTest::addColumn<double>("targetAzimuth");
+        QTest::addColumn<QString>("mirrorAzimuth");
+        QTest::newRow("0.5") << 0.5 << "089.07";
+        QTest::newRow("two turns up") << 720.5 << "089.07";
+        QTest::newRow("one turn down") << -359.5 << "089.07";
+        QTest::newRow("200 one turn up") << 560.0 << "188.82";
+        QTest::newRow("200 one turn down") << -160.0 << "188.82";
+    }
+    void targetAzimuthOfAnyTurn() {
+        QFETCH(double, targetAzimuth);
+        QFETCH(QString, mirrorAzimuth);
+        FakeHost host("35", "135");
+        auto state = Targets(10, targetAzimuth);
+        cycle::SOLCAL(state, host, Jst(2026, 6, 21, 12, 0, 0));
+        QCOMPARE(host.text(Field::MirrorAzimuth), mirrorAzimuth);
+        QCOMPARE(state.TargetAzimuth, targetAzimuth);  // the state record keeps what was typed
     }
 
     // At night the mirror is pointed for the announced sunrise of the next morning.
@@ -265,19 +281,24 @@ private slots:
         QTest::addColumn<int>("hour");
         QTest::addColumn<QString>("failed");
         QTest::addColumn<bool>("fieldsWritten");
-        QTest::newRow("latitude is a word") << "abc"
-                                            << "139.7" << 12 << "観測点緯度" << false;
-        QTest::newRow("longitude is empty") << "35"
-                                            << "" << 12 << "観測点経度" << false;
-        QTest::newRow("latitude with trailing text") << "35x"
-                                                     << "139.7" << 12 << "観測点緯度" << false;
+        QTest::addColumn<QString>("says");
+        QTest::newRow("latitude is a word")
+            << "abc"
+            << "139.7" << 12 << "観測点緯度" << false << "観測点緯度「abc」が数値ではありません";
+        QTest::newRow("longitude is empty")
+            << "35"
+            << "" << 12 << "観測点経度" << false << "観測点経度「」が数値ではありません";
+        QTest::newRow("latitude with trailing text")
+            << "35x"
+            << "139.7" << 12 << "観測点緯度" << false << "観測点緯度「35x」が数値ではありません";
         // Polar day: the sun is computed and shown, but no sunset can be found.
         QTest::newRow("polar day") << "80"
-                                   << "139.7" << 12 << "" << true;
+                                   << "139.7" << 12 << "" << true << "";
         // 65N 154E in June: the next sunrise comes before midnight (-0.25 h), which the chart
         // cannot show as a time of the next day.
-        QTest::newRow("sunrise before midnight") << "65"
-                                                 << "154" << 0 << "CALRISE: 日の出時刻" << true;
+        QTest::newRow("sunrise before midnight")
+            << "65"
+            << "154" << 0 << "CALRISE: 日の出時刻" << true << "日の出";
     }
     void failedCycleSendsNothing() {
         QFETCH(QString, latitude);
@@ -285,6 +306,7 @@ private slots:
         QFETCH(int, hour);
         QFETCH(QString, failed);
         QFETCH(bool, fieldsWritten);
+        QFETCH(QString, says);
         FakeHost host(latitude.toStdString(), longitude.toStdString());
         auto state = Targets(10, 200);
         state.SunsetHour = 17;
@@ -296,16 +318,59 @@ private slots:
             QVERIFY(std::string_view(e.what()).size() > 0);
             if (!failed.isEmpty()) {
                 QCOMPARE(QString::fromStdString(e.failed()), failed);
-                QVERIFY(QString::fromUtf8(e.what()).contains(latitude == "abc" ? "abc" : ""));
+                QVERIFY2(QString::fromUtf8(e.what()).contains(says), e.what());
             }
         }
         QVERIFY(host.sent.isEmpty());
-        QCOMPARE(host.fields.count(Field::MirrorAzimuth) == 1, fieldsWritten);
+        QCOMPARE(!host.Text(Field::MirrorAzimuth).empty(), fieldsWritten);
         // The sunset of the last successful run stays.
         QCOMPARE(state.SunsetHour, 17.0);
         QCOMPARE(state.SunsetMinute, 5.0);
         // A cycle that failed before drawing leaves the chart alone.
         QCOMPARE(host.chart.ops.isEmpty(), !fieldsWritten);
+    }
+
+    // The in-memory host keeps CALRISE's last result, so each input it is keyed on must tell
+    // one run from another: after a first cycle, a second that changes one input must leave the
+    // state record exactly as a fresh host would.
+    void calriseMemoTellsInputsApart_data() {
+        QTest::addColumn<QStringList>("second");  // latitude, longitude, then the JST date
+        QTest::addColumn<QList<int>>("date");
+        QTest::newRow("same inputs") << QStringList{"35", "135"} << QList<int>{2026, 6, 21};
+        QTest::newRow("latitude") << QStringList{"45", "135"} << QList<int>{2026, 6, 21};
+        QTest::newRow("longitude") << QStringList{"35", "140"} << QList<int>{2026, 6, 21};
+        QTest::newRow("day") << QStringList{"35", "135"} << QList<int>{2026, 6, 22};
+        QTest::newRow("month") << QStringList{"35", "135"} << QList<int>{2026, 7, 21};
+        QTest::newRow("year") << QStringList{"35", "135"} << QList<int>{2027, 6, 21};
+        // 29 February and 1 March share the day number 60.
+        QTest::newRow("leap day, then 1 March")
+            << QStringList{"35", "135"} << QList<int>{2028, 3, 1};
+    }
+    void calriseMemoTellsInputsApart() {
+        QFETCH(QStringList, second);
+        QFETCH(QList<int>, date);
+        FakeHost reused("35", "135");
+        auto state = Targets(10, 200);
+        const bool leap = date[0] == 2028;
+        cycle::SOLCAL(state, reused,
+                      Jst(leap ? 2028 : 2026, leap ? 2 : 6, leap ? 29 : 21, 12, 0, 0));
+        reused.Text(Field::ObserverLatitude) = second[0].toStdString();
+        reused.Text(Field::ObserverLongtitude) = second[1].toStdString();
+        cycle::SOLCAL(state, reused, Jst(date[0], date[1], date[2], 12, 0, 0));
+
+        FakeHost fresh(second[0].toStdString(), second[1].toStdString());
+        auto expected = Targets(10, 200);
+        cycle::SOLCAL(expected, fresh, Jst(date[0], date[1], date[2], 12, 0, 0));
+        for (const auto field :
+             {&cycle::WindowState::DeclCoef0, &cycle::WindowState::DeclCoef1,
+              &cycle::WindowState::DeclCoef2, &cycle::WindowState::DeclCoef3,
+              &cycle::WindowState::RaCoef0, &cycle::WindowState::RaCoef1,
+              &cycle::WindowState::RaCoef2, &cycle::WindowState::RaCoef3,
+              &cycle::WindowState::RiseSetEquationOfTime, &cycle::WindowState::SunsetHour,
+              &cycle::WindowState::SunsetMinute, &cycle::WindowState::SunriseHour,
+              &cycle::WindowState::SunriseMinute}) {
+            QCOMPARE(state.*field, expected.*field);
+        }
     }
 
     // Every city of the list, every 10 minutes of a whole year: no cycle fails, and every text

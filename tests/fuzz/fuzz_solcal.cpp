@@ -11,14 +11,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <optional>
 #include <string>
 #include <variant>
 
 #include "base/errors.h"
 #include "base/number_text.h"
-#include "cycle/chart.h"
+#include "cycle/memory_host.h"
 #include "cycle/solcal.h"
 #include "fuzz_check.h"
 #include "link/wire.h"
@@ -52,15 +51,11 @@ bool Within(const std::string& text, double low, double high) {
     return value && *value >= low && *value <= high;
 }
 
-class MemoryHost final : public cycle::CycleHost {
+// The in-memory host, checking every text the cycle writes and every command it sends.
+class CheckingHost final : public cycle::MemoryHost {
 public:
-    MemoryHost(std::string latitude, std::string longitude, bool targetsInRange)
-        : targetsInRange_(targetsInRange) {
-        texts_[cycle::Field::ObserverLatitude] = std::move(latitude);
-        texts_[cycle::Field::ObserverLongtitude] = std::move(longitude);
-    }
-
-    std::string ReadText(cycle::Field field) override { return texts_[field]; }
+    CheckingHost(std::string latitude, std::string longitude, bool targetsInRange)
+        : MemoryHost(std::move(latitude), std::move(longitude)), targetsInRange_(targetsInRange) {}
 
     void WriteText(cycle::Field field, std::string_view text) override {
         const std::string written(text);
@@ -73,19 +68,17 @@ public:
             FUZZ_CHECK(elevation ? Within(written, -90, 90) : Within(written, 0, 360),
                        "wrote " + Quoted(written) + " (out of range); " + context);
         }
-        texts_[field] = written;
+        Text(field) = written;
     }
-
-    cycle::ChartSurface& Chart() override { return chart_; }
 
     void SendMirrorCommand() override {
         const std::string payload = heliostat::link::CommandPayload(
-            texts_[cycle::Field::MirrorAzimuth], texts_[cycle::Field::MirrorElevation]);
+            Text(cycle::Field::MirrorAzimuth), Text(cycle::Field::MirrorElevation));
         const auto command = heliostat::link::ParseCommand(payload);
         FUZZ_CHECK(command.has_value(), "sent " + Quoted(payload) + "; " + context);
         if (targetsInRange_) {
-            FUZZ_CHECK(Within(texts_[cycle::Field::MirrorAzimuth], 0, 360) &&
-                           Within(texts_[cycle::Field::MirrorElevation], -90, 90),
+            FUZZ_CHECK(Within(Text(cycle::Field::MirrorAzimuth), 0, 360) &&
+                           Within(Text(cycle::Field::MirrorElevation), -90, 90),
                        "sent " + Quoted(payload) + " (out of range); " + context);
         }
         ++sent;
@@ -95,8 +88,6 @@ public:
     int sent = 0;
 
 private:
-    std::map<cycle::Field, std::string> texts_;
-    cycle::NullChart chart_;
     bool targetsInRange_;
 };
 
@@ -130,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     const bool targetsInRange = state.TargetElevation >= -90 && state.TargetElevation <= 90 &&
                                 state.TargetAzimuth >= 0 && state.TargetAzimuth <= 360;
-    MemoryHost host(latitude, longitude, targetsInRange);
+    CheckingHost host(latitude, longitude, targetsInRange);
     const auto pointing = data.ConsumeBool() ? cycle::Pointing::Exact : cycle::Pointing::Mean;
 
     using namespace std::chrono;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/jst_clock.h"
 #include "fuzz_check.h"
 #include "rules_model.h"
 #include "table/table_run.h"
@@ -296,7 +297,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
     const std::string text =
         data.ConsumeBool() ? DateText(data) : data.ConsumeRandomLengthString(24);
-    const auto parsed = heliostat::table::ParseJstDateTime(text);
+    const auto parsed = heliostat::base::ParseJstDateTime(text);
     const auto expected = ModelDateTime(text);
     FUZZ_CHECK(parsed.has_value() == expected.has_value(),
                "ParseJstDateTime(" + Quoted(text) + ") " + (parsed ? "accepted" : "refused"));

@@ -1,4 +1,5 @@
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -82,7 +83,9 @@ private slots:
         const QStringList expected{
             "2026-06-21 12:00:00", "day", " 78.43", "177.63", "44.21", "188.82", "0,188.82,44.21"};
         QCOMPARE(rows[0].mid(0, 7), expected);
-        QVERIFY(rows[0][7].endsWith(QStringLiteral("分")));
+        // The mean method's sunset as the README's worked row gives it; the true upper-limb
+        // sunset is 19:17:09 JST by the almanac's low-precision formulas.
+        QCOMPARE(rows[0][7], QStringLiteral("19時17分"));
         QCOMPARE(rows[0].mid(8), (QStringList{"", "", ""}));  // first day cycle: no marker
         // The command contains commas, so it is quoted in the file.
         QVERIFY(run.out.contains(QStringLiteral("\"0,188.82,44.21\"")));
@@ -131,62 +134,100 @@ private slots:
         QCOMPARE(Rows(run.out)[0][6], QStringLiteral("0,188.82,44.21"));
     }
 
+    // A target elevation is read leniently, then must name a direction: -90 to 90 inclusive.
+    void targetElevationRange_data() {
+        QTest::addColumn<QString>("elevation");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("zenith") << "90" << 0;
+        QTest::newRow("nadir") << "-90" << 0;
+        QTest::newRow("just above the zenith") << "90.001" << 2;
+        QTest::newRow("below the nadir") << "-90.5" << 2;
+        QTest::newRow("huge") << "1e300" << 2;
+        QTest::newRow("exponent") << "35.64e3" << 2;
+    }
+    void targetElevationRange() {
+        QFETCH(QString, elevation);
+        QFETCH(int, exitCode);
+        const Run run = Table({"--lat", "35", "--lon", "135", "--target-el", elevation,
+                               "--target-az", "200", "--from", "2026-06-21 12:00:00"});
+        QCOMPARE(run.exitCode, exitCode);
+        if (exitCode == 2) {
+            QVERIFY(run.out.isEmpty());
+            QCOMPARE(run.err, "heliostat-table: --target-el「" + elevation +
+                                  "」は -90～90 の数ではありません\n'heliostat-table --help' "
+                                  "で使い方を表示します。\n");
+        }
+    }
+
+    // Each mistake is refused with its one wording and nothing else.
     void badUsage_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("says");
         const QStringList base{"--lat",       "35", "--lon",       "135",
                                "--target-el", "10", "--target-az", "200"};
-        const QString range = QStringLiteral("の外です");
-        QTest::newRow("no arguments") << QStringList{} << "が必要です";
+        const QString shape = QStringLiteral("」は「YYYY-MM-DD HH:MM:SS」の日時ではありません");
+        const QString range = QStringLiteral(
+            "」は計算できる範囲（日本標準時 1900-03-01 00:00:00 から 2100-02-28 23:59:59 まで）の"
+            "日時ではありません");
+        QTest::newRow("no arguments")
+            << QStringList{} << "--lat と --lon（または --preset） が必要です";
+        QTest::newRow("no targets")
+            << QStringList{"--preset", "東京", "--from", "2026-06-21 12:00:00"}
+            << "--target-el と --target-az が必要です";
         QTest::newRow("missing --from") << base << "--from が必要です";
         QTest::newRow("bad date") << base + QStringList{"--from", "2026-02-30 12:00:00"}
-                                  << "--from の日時が読めません";
+                                  << "--from「2026-02-30 12:00:00" + shape;
         QTest::newRow("bad time") << base + QStringList{"--from", "2026-06-21 24:00:00"}
-                                  << "--from の日時が読めません";
-        QTest::newRow("signed field")
-            << base + QStringList{"--from", "2026-06-21 +1:00:00"} << "--from の日時が読めません";
+                                  << "--from「2026-06-21 24:00:00" + shape;
+        QTest::newRow("signed field") << base + QStringList{"--from", "2026-06-21 +1:00:00"}
+                                      << "--from「2026-06-21 +1:00:00" + shape;
         QTest::newRow("to before from")
             << base + QStringList{"--from", "2026-06-21 12:00:00", "--to", "2026-06-21 11:00:00"}
             << "--to が --from より前です";
         QTest::newRow("zero step")
             << base + QStringList{"--from", "2026-06-21 12:00:00", "--step", "0"}
-            << "--step は 1 以上の整数秒です: 0";
+            << "--step「0」は 1～31622400 の整数秒ではありません";
+        QTest::newRow("step above a leap year")
+            << base + QStringList{"--from", "2026-06-21 12:00:00", "--step", "31622401"}
+            << "--step「31622401」は 1～31622400 の整数秒ではありません";
         QTest::newRow("unknown city")
             << QStringList{"--preset",    "京都", "--target-el", "1",
                            "--target-az", "1",    "--from",      "2026-06-21 12:00:00"}
-            << "--preset に知らない都市です: 京都";
+            << "--preset「京都」は一覧の都市ではありません";
         QTest::newRow("unknown option")
-            << base + QStringList{"--frm", "x"} << "知らないオプションです: --frm";
+            << base + QStringList{"--frm", "x"} << "不明なオプションです: --frm";
         QTest::newRow("option without value")
-            << base + QStringList{"--from"} << "値がありません: --from";
-        QTest::newRow("stray argument") << base + QStringList{"x"} << "知らないオプションです: x";
+            << base + QStringList{"--from"} << "--from に値がありません";
+        QTest::newRow("stray argument") << base + QStringList{"x"} << "余分な引数です: x";
         QTest::newRow("target too large")
             << QStringList{"--lat", "35",          "--lon", "135",    "--target-el",
                            "1e999", "--target-az", "1",     "--from", "2026-06-21 12:00:00"}
-            << "大きすぎます";
+            << "--target-el: 数値が大きすぎます。";
         // The calculation's day count holds from 1 March 1900 to 28 February 2100; the
         // nanosecond clock used to wrap 9999 to 1815 and run on from 2262 into 1677.
-        QTest::newRow("year 9999") << base + QStringList{"--from", "9999-06-21 12:00:00"} << range;
+        QTest::newRow("year 9999") << base + QStringList{"--from", "9999-06-21 12:00:00"}
+                                   << "--from「9999-06-21 12:00:00" + range;
         QTest::newRow("across 2262")
             << base + QStringList{"--from", "2262-04-12 08:46:00", "--to", "2262-04-12 08:47:16"}
-            << range;
-        QTest::newRow("year 1") << base + QStringList{"--from", "0001-01-01 00:00:00"} << range;
+            << "--from「2262-04-12 08:46:00" + range;
+        QTest::newRow("year 1") << base + QStringList{"--from", "0001-01-01 00:00:00"}
+                                << "--from「0001-01-01 00:00:00" + range;
         QTest::newRow("year 0") << base + QStringList{"--from", "0000-03-01 00:00:00"}
-                                << "--from の日時が読めません";
-        QTest::newRow("day before the range")
-            << base + QStringList{"--from", "1900-02-28 23:59:59"} << range;
+                                << "--from「0000-03-01 00:00:00" + shape;
+        QTest::newRow("day before the range") << base + QStringList{"--from", "1900-02-28 23:59:59"}
+                                              << "--from「1900-02-28 23:59:59" + range;
         QTest::newRow("unknown pointing")
             << base + QStringList{"--from", "2026-06-21 12:00:00", "--pointing", "Exact"}
-            << "--pointing は mean か exact です: Exact";
+            << "--pointing「Exact」は mean か exact ではありません";
         QTest::newRow("pointing without value")
             << base + QStringList{"--from", "2026-06-21 12:00:00", "--pointing"}
-            << "値がありません: --pointing";
+            << "--pointing に値がありません";
         QTest::newRow("beam error with a value")
             << base + QStringList{"--from", "2026-06-21 12:00:00", "--beam-error=1"}
-            << "値を取らないオプションです: --beam-error";
+            << "--beam-error は値を取りません";
         QTest::newRow("to after the range")
             << base + QStringList{"--from", "2100-02-28 23:00:00", "--to", "2100-03-01 00:00:00"}
-            << "--to の日時が計算できる範囲";
+            << "--to「2100-03-01 00:00:00" + range;
     }
     void badUsage() {
         QFETCH(QStringList, args);
@@ -194,8 +235,8 @@ private slots:
         const Run run = Table(args);
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.out.isEmpty());
-        QVERIFY(run.err.startsWith(QStringLiteral("heliostat-table: ")));
-        QVERIFY2(run.err.contains(says), qPrintable(run.err));
+        QCOMPARE(run.err, "heliostat-table: " + says +
+                              "\n'heliostat-table --help' で使い方を表示します。\n");
     }
 
     // The first and last instants of the range are computed: both are night in Tokyo.
@@ -203,6 +244,8 @@ private slots:
         QTest::addColumn<QString>("when");
         QTest::newRow("first") << "1900-03-01 00:00:00";
         QTest::newRow("last") << "2100-02-28 23:59:59";
+        // Hour, minute and second all differ, so none can stand in for another.
+        QTest::newRow("inside") << "2026-06-21 03:04:05";
     }
     void rangeEdges() {
         QFETCH(QString, when);
@@ -404,6 +447,11 @@ private slots:
               "那覇", "1900-03-01", "2100-02-28"}) {
             QVERIFY2(run.out.contains(QString::fromUtf8(name)), name);
         }
+        // Wholly in Japanese: no English prose left beside the option names.
+        QVERIFY(run.out.startsWith(QStringLiteral("使い方:\n")));
+        const QRegularExpression english(QStringLiteral("\\b(the|and|of|is|with|for|when|each)\\b"),
+                                         QRegularExpression::CaseInsensitiveOption);
+        QVERIFY2(!run.out.contains(english), qPrintable(english.match(run.out).captured()));
     }
 };
 

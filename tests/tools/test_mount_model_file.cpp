@@ -143,15 +143,15 @@ private slots:
         model.elevationOffset = azOffset == 0 ? 0 : -0.4;
         const MountCorrection correction = withModel ? MountCorrection(model) : MountCorrection();
         QCOMPARE(correction.Active(), withModel);
-        const base::AzEl mount = correction.ToMount({az, el});
+        const base::AzEl mount = correction.ToMount({.azimuth = az, .elevation = el});
         QVERIFY2(std::abs(mount.azimuth - mountAz) < 1e-9,
                  qPrintable(QString::number(mount.azimuth, 'f', 12)));
         QVERIFY(std::abs(mount.elevation - mountEl) < 1e-9);
-        const base::AzEl back = correction.ToDirection({mountAz, mountEl});
+        const base::AzEl back = correction.ToDirection({.azimuth = mountAz, .elevation = mountEl});
         QVERIFY(std::abs(back.azimuth - az) < 1e-9);
         QVERIFY(std::abs(back.elevation - el) < 1e-9);
         if (azOffset == 0) {
-            QCOMPARE(mount, (base::AzEl{az, el}));  // to the bit
+            QCOMPARE(mount, (base::AzEl{.azimuth = az, .elevation = el}));  // to the bit
         }
     }
 

@@ -4,26 +4,36 @@
 // sends the light, in the mean mode and in the exact mode, for three targets.
 //
 //   heliostat-accuracy [--year 2026] [--days 365] [--step 60] [--output docs/accuracy.md]
+//
+// Bad usage exits 2 with a message, a failed computation or an unwritable file 1.
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <erfa.h>
+#include <erfam.h>
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include "astro/bisector.h"
 #include "astro/precise_sun.h"
 #include "astro/riseset.h"
 #include "astro/solar.h"
+#include "astro/sun_events.h"
+#include "base/command_line.h"
 #include "base/errors.h"
 #include "base/jst_clock.h"
+#include "cycle/memory_host.h"
 #include "cycle/solcal.h"
 
 namespace {
@@ -82,37 +92,11 @@ private:
     std::vector<double> values_;
 };
 
-class MemoryHost final : public cycle::CycleHost {
-public:
-    std::map<cycle::Field, std::string> fields;
-    cycle::NullChart chart;
-    MemoryHost(double lat, double lon) {
-        fields[cycle::Field::ObserverLatitude] = std::to_string(lat);
-        fields[cycle::Field::ObserverLongtitude] = std::to_string(lon);
-    }
-    std::string ReadText(cycle::Field f) override { return fields[f]; }
-    void WriteText(cycle::Field f, std::string_view t) override { fields[f] = std::string(t); }
-    cycle::ChartSurface& Chart() override { return chart; }
-    void SendMirrorCommand() override {}
-    // CALRISE depends on the date and place only; one run per date is enough.
-    astro::RiseSet Calrise(const astro::RiseSetInput& in) override {
-        if (!memo_ || in.Year != last_.Year || in.Month != last_.Month || in.Day != last_.Day ||
-            in.DayOfYear != last_.DayOfYear) {
-            memo_ = astro::CALRISE(in);
-            last_ = in;
-        }
-        return *memo_;
-    }
-    // The mirror as commanded: the two texts of the datagram.
-    astro::SkyDirection Mirror() {
-        return {std::stod(fields[cycle::Field::MirrorElevation]),
-                std::stod(fields[cycle::Field::MirrorAzimuth])};
-    }
-
-private:
-    std::optional<astro::RiseSet> memo_;
-    astro::RiseSetInput last_;
-};
+// The mirror as commanded: the two texts of the datagram.
+astro::SkyDirection CommandedMirror(cycle::MemoryHost& host) {
+    return {.azimuth = std::stod(host.Text(cycle::Field::MirrorAzimuth)),
+            .elevation = std::stod(host.Text(cycle::Field::MirrorElevation))};
+}
 
 double AngleDiff(double a, double b) {
     return std::remainder(a - b, 360.0);
@@ -120,11 +104,9 @@ double AngleDiff(double a, double b) {
 
 // Angle between two sky directions, degrees.
 double Separation(const astro::SkyDirection& a, const astro::SkyDirection& b) {
-    const double r = 3.14159265358979323846 / 180;
-    const double c = std::sin(a.elevation * r) * std::sin(b.elevation * r) +
-                     std::cos(a.elevation * r) * std::cos(b.elevation * r) *
-                         std::cos((a.azimuth - b.azimuth) * r);
-    return std::acos(std::clamp(c, -1.0, 1.0)) / r;
+    return eraSeps(a.azimuth * ERFA_DD2R, a.elevation * ERFA_DD2R, b.azimuth * ERFA_DD2R,
+                   b.elevation * ERFA_DD2R) *
+           ERFA_DR2D;
 }
 
 std::string Fixed(double v, int decimals) {
@@ -147,33 +129,59 @@ struct Options {
     std::string output;
 };
 
-Options Parse(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (i + 1 >= argc) {
-            std::cerr << "heliostat-accuracy: " << a << " に値がありません\n";
-            std::exit(2);
+constexpr const char* kHelp =
+    R"(使い方: heliostat-accuracy [--year 年] [--days 日数] [--step 秒] [--output ファイル]
+
+平均法と精密モードを精密な太陽位置と比べる精度の説明（Markdown）を書きます。
+
+オプション:
+  --year 年           最初の日の年、1901～2099（既定: 2026）
+  --days 日数         1 月 1 日からの日数、1～36500（既定: 365）
+  --step 秒           サイクルの間隔、1～86400 の整数秒（既定: 60）
+  --output ファイル   書き出す先（既定: 標準出力）
+  -h, --help          この説明を表示して終わる
+)";
+
+base::CommandLine<Options> ParseArguments(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption year(QStringLiteral("year"), {}, QStringLiteral("年"));
+    const QCommandLineOption days(QStringLiteral("days"), {}, QStringLiteral("日数"));
+    const QCommandLineOption step(QStringLiteral("step"), {}, QStringLiteral("秒"));
+    const QCommandLineOption output(QStringLiteral("output"), {}, QStringLiteral("ファイル"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({year, days, step, output, help});
+    base::CommandLine<Options> line;
+    try {
+        base::Parse(parser, arguments);
+        if (parser.isSet(help)) {
+            line.outcome = base::CommandLineOutcome::Help;
+            line.text = QString::fromUtf8(kHelp);
+            return line;
         }
-        const std::string v = argv[++i];
-        if (a == "--year") {
-            o.year = std::stoi(v);
-        } else if (a == "--days") {
-            o.days = std::stoi(v);
-        } else if (a == "--step") {
-            o.step = std::stoi(v);
-        } else if (a == "--output") {
-            o.output = v;
-        } else {
-            std::cerr << "heliostat-accuracy: 不明なオプション " << a << "\n";
-            std::exit(2);
+        const auto integer = [&parser](const QCommandLineOption& option, int fallback, int min,
+                                       int max, const QString& unit = QString()) {
+            return parser.isSet(option)
+                       ? static_cast<int>(base::ReadInteger(option.names().first(),
+                                                            parser.value(option), min, max, unit))
+                       : fallback;
+        };
+        // Every date of the run must lie inside the calculation's supported range.
+        line.options.year = integer(year, 2026, 1901, 2099);
+        line.options.days = integer(days, 365, 1, 36500);
+        line.options.step = integer(step, 60, 1, 86400, QStringLiteral("秒"));
+        line.options.output = parser.value(output).toStdString();
+        const auto last = std::chrono::sys_days(std::chrono::year(line.options.year) / 1 / 1) +
+                          std::chrono::days(line.options.days);
+        if (last > std::chrono::sys_days(std::chrono::year(2100) / 2 / 28)) {
+            throw base::UsageError(
+                QStringLiteral("--year と --days の範囲が計算できる範囲（%1）を超えます")
+                    .arg(base::kSupportedRangeText));
         }
+    } catch (const base::UsageError& e) {
+        line.outcome = base::CommandLineOutcome::UsageError;
+        line.text = e.message();
     }
-    if (o.days < 1 || o.step < 1 || o.year < 1901 || o.year > 2099) {
-        std::cerr << "heliostat-accuracy: 範囲が正しくありません\n";
-        std::exit(2);
-    }
-    return o;
+    return line;
 }
 
 std::string Report(const Options& o) {
@@ -206,12 +214,13 @@ std::string Report(const Options& o) {
         std::vector<Stats> meanBeam(std::size(kTargets)), exactBeam(std::size(kTargets));
         // The same over the cycles that the mode itself takes for day.
         std::vector<Stats> meanDayBeam(std::size(kTargets)), exactDayBeam(std::size(kTargets));
-        std::vector<MemoryHost> meanHosts, exactHosts;
+        std::vector<cycle::MemoryHost> meanHosts, exactHosts;
         std::vector<cycle::WindowState> meanStates(std::size(kTargets)),
             exactStates(std::size(kTargets));
         for (std::size_t k = 0; k < std::size(kTargets); ++k) {
-            meanHosts.emplace_back(place.latitude, place.longitude);
-            exactHosts.emplace_back(place.latitude, place.longitude);
+            meanHosts.emplace_back(std::to_string(place.latitude), std::to_string(place.longitude));
+            exactHosts.emplace_back(std::to_string(place.latitude),
+                                    std::to_string(place.longitude));
             meanStates[k].TargetElevation = exactStates[k].TargetElevation = kTargets[k].elevation;
             meanStates[k].TargetAzimuth = exactStates[k].TargetAzimuth = kTargets[k].azimuth;
         }
@@ -233,8 +242,13 @@ std::string Report(const Options& o) {
             const astro::SunEvents tomorrow = astro::SunEventsOnJstDate(
                 static_cast<int>(next.year()), static_cast<int>(unsigned(next.month())),
                 static_cast<int>(unsigned(next.day())), site);
-            const auto jstMinutes = [&](astro::UtcTime t, sys_days day) {
-                return duration<double>(t + hours(9) - day).count() / 60;
+            // Minutes from JST midnight of `day`.
+            const auto jstMinutes = [](astro::UtcTime t, sys_days day) {
+                const year_month_day d{day};
+                const base::UtcMillis midnight = base::JstToUtc(
+                    {static_cast<int>(d.year()), static_cast<int>(unsigned(d.month())),
+                     static_cast<int>(unsigned(d.day())), 0, 0, 0, 0});
+                return duration<double>(t - midnight).count() / 60;
             };
             if (today.set) {
                 setErr.Add(rs.SunsetHour * 60 + rs.SunsetMinute -
@@ -257,23 +271,26 @@ std::string Report(const Options& o) {
                                   place.latitude, place.longitude);
                 dEl.Add(mean.SunElevation - sun.elevation);
                 dAz.Add(AngleDiff(mean.SunAzimuth, sun.azimuth));
-                sep.Add(
-                    Separation({mean.SunElevation, mean.SunAzimuth}, {sun.elevation, sun.azimuth}));
+                sep.Add(Separation({.azimuth = mean.SunAzimuth, .elevation = mean.SunElevation},
+                                   {.azimuth = sun.azimuth, .elevation = sun.elevation}));
                 for (std::size_t k = 0; k < std::size(kTargets); ++k) {
-                    const astro::SkyDirection target{kTargets[k].elevation, kTargets[k].azimuth};
+                    const astro::SkyDirection target{.azimuth = kTargets[k].azimuth,
+                                                     .elevation = kTargets[k].elevation};
                     try {
                         const auto m =
                             cycle::SOLCAL(meanStates[k], meanHosts[k], utc, cycle::Pointing::Mean);
-                        const double mb = astro::BeamError(meanHosts[k].Mirror(),
-                                                           {sun.elevation, sun.azimuth}, target);
+                        const double mb = astro::BeamError(
+                            CommandedMirror(meanHosts[k]),
+                            {.azimuth = sun.azimuth, .elevation = sun.elevation}, target);
                         meanBeam[k].Add(mb);
                         if (m.branch == cycle::Branch::Day) {
                             meanDayBeam[k].Add(mb);
                         }
                         const auto e = cycle::SOLCAL(exactStates[k], exactHosts[k], utc,
                                                      cycle::Pointing::Exact);
-                        const double eb = astro::BeamError(exactHosts[k].Mirror(),
-                                                           {sun.elevation, sun.azimuth}, target);
+                        const double eb = astro::BeamError(
+                            CommandedMirror(exactHosts[k]),
+                            {.azimuth = sun.azimuth, .elevation = sun.elevation}, target);
                         exactBeam[k].Add(eb);
                         if (e.branch == cycle::Branch::Day) {
                             exactDayBeam[k].Add(eb);
@@ -323,7 +340,21 @@ std::string Report(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Options o = Parse(argc, argv);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const base::CommandLine<Options> line = ParseArguments(arguments);
+    if (line.outcome == base::CommandLineOutcome::Help) {
+        std::cout << line.text.toStdString();
+        return 0;
+    }
+    if (line.outcome == base::CommandLineOutcome::UsageError) {
+        std::cerr << "heliostat-accuracy: " << line.text.toStdString()
+                  << "\n'heliostat-accuracy --help' で使い方を表示します。\n";
+        return 2;
+    }
+    const Options& o = line.options;
     try {
         const std::string text = Report(o);
         if (o.output.empty()) {

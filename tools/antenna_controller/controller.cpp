@@ -302,7 +302,7 @@ std::optional<AzEl> Controller::driveTarget(AzEl direction, QString* reason) con
                            Degrees(limits_.maxAzimuth));
         return std::nullopt;
     }
-    return AzEl{*azimuth, mount.elevation};
+    return AzEl{.azimuth = *azimuth, .elevation = mount.elevation};
 }
 
 void Controller::reject(const Client& sender, const QString& kind, const QString& line,
@@ -382,7 +382,8 @@ void Controller::handle(const QByteArray& payload, const Client& sender) {
         return;
     }
     QString reason;
-    const std::optional<AzEl> target = driveTarget({command->azimuth, command->elevation}, &reason);
+    const std::optional<AzEl> target =
+        driveTarget({.azimuth = command->azimuth, .elevation = command->elevation}, &reason);
     const qint64 now = clock_.elapsed();
     if (!target) {
         reject(sender, QStringLiteral("outside the rotator's range"),

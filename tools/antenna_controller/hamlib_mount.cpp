@@ -163,7 +163,7 @@ MountStatus HamlibMount::position(AzEl* present, std::string* error) {
         *error = "rot_get_position gave a non-finite angle";
         return MountStatus::kFailed;
     }
-    *present = {azimuth, elevation};
+    *present = {.azimuth = azimuth, .elevation = elevation};
     return MountStatus::kOk;
 }
 

@@ -251,7 +251,7 @@ ParseResult ParseOptions(const QStringList& args, const QString& programName) {
             if (!angles || angles->second < -90 || angles->second > 90) {
                 throw UsageError(usage::BadValue("park", value, " AZ,EL (度) の形"));
             }
-            options.park = base::AzEl{angles->first, angles->second};
+            options.park = base::AzEl{.azimuth = angles->first, .elevation = angles->second};
             options.watchdog = 30;
         }
         if (parser.isSet(defs.watchdog)) {

@@ -292,7 +292,8 @@ base::CommandLine<Options> ParseCalibrateCommandLine(const QStringList& argument
         if (!parser.isSet(targetAz)) {
             throw base::UsageError(base::usage::Required("--target-az"));
         }
-        o.target = {Target(parser.value(targetEl)), Target(parser.value(targetAz))};
+        o.target = {.azimuth = Target(parser.value(targetAz)),
+                    .elevation = Target(parser.value(targetEl))};
         if (!parser.isSet(output)) {
             throw base::UsageError(base::usage::Required("--output"));
         }
@@ -348,7 +349,7 @@ std::vector<Observation> ReadObservations(const QString& path) {
         }
         Observation o;
         o.jst = fields[0].toStdString();
-        const auto jst = table::ParseJstDateTime(o.jst);
+        const auto jst = base::ParseJstDateTime(o.jst);
         if (!jst || !base::IsSupportedDate(*jst)) {
             fail(i + 1, QStringLiteral("jst「%1」が YYYY-MM-DD HH:MM:SS の日時（%2）ではありません")
                             .arg(QString::fromUtf8(fields[0]),
@@ -366,7 +367,7 @@ std::vector<Observation> ReadObservations(const QString& path) {
             }
             values[k] = *value;
         }
-        o.mount = {values[0], values[1]};
+        o.mount = {.azimuth = values[0], .elevation = values[1]};
         observations.push_back(std::move(o));
     }
     return observations;

@@ -127,7 +127,7 @@ FitResult FitMountModel(const std::vector<Observation>& observations, const astr
     residuals.reserve(observations.size());
     for (const Observation& o : observations) {
         const astro::PreciseSunPosition sun = astro::PreciseSun(o.utc, site);
-        suns.push_back({sun.elevation, sun.azimuth});
+        suns.push_back({.azimuth = sun.azimuth, .elevation = sun.elevation});
         residuals.emplace_back(suns.back(), target, o.mount);
     }
     const std::size_t n = observations.size();
@@ -136,8 +136,7 @@ FitResult FitMountModel(const std::vector<Observation>& observations, const astr
         return o.jst.substr(0, 10) == observations.front().jst.substr(0, 10);
     });
     for (std::size_t i = 0; i < n; ++i) {
-        result.beforeDeg.push_back(astro::BeamError(
-            {observations[i].mount.elevation, observations[i].mount.azimuth}, suns[i], target));
+        result.beforeDeg.push_back(astro::BeamError(observations[i].mount, suns[i], target));
     }
 
     // Plain least squares from the perfect mount to get near, then robust from there.

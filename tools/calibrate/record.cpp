@@ -138,10 +138,11 @@ public:
           controller_(std::move(controller)),
           lines_(std::move(lines)),
           sessionStart_(lines_.size()) {
-        astro::SkyDirection start{45, 180};
+        astro::SkyDirection start{.azimuth = 180, .elevation = 45};
         try {
             const auto sun = astro::PreciseSun(base::SystemUtcNow(), options.site);
-            start = astro::ExactBisector({sun.elevation, sun.azimuth}, options.target);
+            start = astro::ExactBisector({.azimuth = sun.azimuth, .elevation = sun.elevation},
+                                         options.target);
         } catch (const std::exception&) {
             // Any start will do; the operator jogs from there.
         }

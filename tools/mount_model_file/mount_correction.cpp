@@ -6,7 +6,7 @@ base::AzEl MountCorrection::ToMount(const base::AzEl& wanted) const {
     if (!model_) {
         return wanted;
     }
-    return astro::MountInverse(*model_, {wanted.elevation, wanted.azimuth});
+    return astro::MountInverse(*model_, wanted);
 }
 
 base::AzEl MountCorrection::ToDirection(const base::AzEl& mount) const {
@@ -14,7 +14,7 @@ base::AzEl MountCorrection::ToDirection(const base::AzEl& mount) const {
         return mount;
     }
     const astro::SkyDirection d = astro::MountForward(*model_, mount);
-    return {d.azimuth, d.elevation};
+    return d;
 }
 
 }  // namespace heliostat::mount_file

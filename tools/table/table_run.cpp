@@ -4,10 +4,8 @@
 #include <QCommandLineParser>
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <charconv>
 #include <chrono>
-#include <cstdint>
 #include <exception>
 #include <iterator>
 #include <stdexcept>
@@ -22,6 +20,7 @@
 #include "base/csv_writer.h"
 #include "base/errors.h"
 #include "base/number_text.h"
+#include "cycle/memory_host.h"
 #include "cycle/observatory_presets.h"
 #include "cycle/solcal.h"
 #include "link/wire.h"
@@ -34,48 +33,45 @@ namespace {
 
 using cycle::Field;
 
-constexpr const char* kUsage = R"(使い方 / usage:
-  heliostat-table --lat TEXT --lon TEXT --target-el TEXT --target-az TEXT
-                  --from "YYYY-MM-DD HH:MM:SS" [--to "YYYY-MM-DD HH:MM:SS"] [--step SECONDS]
-                  [--pointing mean|exact] [--beam-error] [--mount-model FILE]
-  heliostat-table --preset NAME --target-el TEXT --target-az TEXT --from ...
+constexpr const char* kUsage = R"(使い方:
+  heliostat-table --lat 緯度 --lon 経度 --target-el 高度 --target-az 方位角
+                  --from "YYYY-MM-DD HH:MM:SS" [--to "YYYY-MM-DD HH:MM:SS"] [--step 秒]
+                  [--pointing mean|exact] [--beam-error] [--mount-model ファイル]
+  heliostat-table --preset 都市 --target-el 高度 --target-az 方位角 --from ...
 
-Runs the heliostat window's calculation cycle for every instant from --from to --to
-(inclusive, Japan Standard Time, --step seconds apart; --to defaults to --from, --step to 60)
-and prints one CSV row per cycle (RFC 4180) on standard output:
+窓の計算サイクルを --from から --to まで（両端を含む日本標準時、--step 秒ごと。--to の既定は
+--from、--step の既定は 60）の各時刻について実行し、1 サイクル 1 行の CSV（RFC 4180）を標準
+出力に書きます:
 
   jst,branch,sun_elevation,sun_azimuth,mirror_elevation,mirror_azimuth,command,
   chart_time,marker_x,marker_y,error
 
-  branch            day, night, or error for a cycle that failed
-  sun_*, mirror_*   the field texts as the window shows them at the end of the cycle
-  command           the datagram the window would send ("0,AZ,EL"), empty on failure
-  chart_time        the sunset (day) or next sunrise (night) printed on the sky chart
-  marker_x/y        centre of the blinking sun marker in twips, when drawn on that cycle
-  error             the message of a failed cycle
-  beam_error        with --beam-error only, last: degrees (two decimals) between the target
-                    and the sunlight the commanded mirror reflects, the sun taken from the
-                    precise ephemeris; empty on night and error rows
-  mount_azimuth,    with --mount-model only, the last two: the mount angles (three decimals)
-  mount_elevation   the antenna controller drives for the command with that model; empty
-                    on error rows. --beam-error then takes the mirror where the model says
-                    those two texts point
+  branch            day（昼）、night（夜）、失敗したサイクルは error
+  sun_*, mirror_*   サイクルの終わりに窓の欄が表示するとおりの文字列
+  command           窓が送るはずのデータグラム（"0,方位角,高度"）。失敗時は空
+  chart_time        天球図に書かれる日の入り（昼）または次の日の出（夜）の時刻
+  marker_x/y        そのサイクルで点滅する太陽の印を描いたときの中心（twip）
+  error             失敗したサイクルのメッセージ
+  beam_error        --beam-error のときだけ最後の列: 指令どおりの反射鏡が反射する日光と目標の
+                    なす角（度、小数 2 桁）。太陽は精密な暦の位置。夜と失敗の行は空
+  mount_azimuth,    --mount-model のときだけ最後の 2 列: そのモデルでアンテナコントローラが
+  mount_elevation   指令に対して動かす架台の角度（小数 3 桁）。失敗の行は空。このとき
+                    --beam-error は、モデルがこの 2 つの文字列の向く方向とする反射鏡で求める
 
-Options:
+オプション:
 )";
 
 constexpr const char* kNotes = R"(
---lat/--lon are read like the window's coordinate fields (the whole text must be a number; a
-text that is not is reported per row). --target-el/--target-az are read like the target
-fields (the leading number, else 0). --preset takes one of the cities:
+--lat/--lon は窓の座標欄と同じに読みます（全体が数値であること。そうでない文字列は行ごとの
+失敗になります）。--target-el/--target-az は窓の目標欄と同じに読みます（先頭の数値、なければ
+0）。目標高度は -90 から 90 まで。--preset に使える都市:
   八王子 東京 札幌 仙台 名古屋 大阪 広島 福岡 那覇
-and may be combined with --lat or --lon to override one coordinate.
+--lat か --lon を併せて指定すると、その座標だけ置き換わります。
 
-Dates: 1900-03-01 00:00:00 to 2100-02-28 23:59:59 JST. The calculation's day count puts a
-leap day in every fourth year, which holds only between those dates; a range reaching
-outside them is refused.
+日付: 日本標準時 1900-03-01 00:00:00 から 2100-02-28 23:59:59 まで。計算の日数は 4 年ごとに
+うるう日を置くため、暦と合うのはこの間だけです。範囲の外にかかる指定は受け付けません。
 
-Exit status: 0 when every cycle succeeded, 1 when any cycle failed, 2 on bad usage.
+終了状態: すべてのサイクルが成功すれば 0、失敗したサイクルがあれば 1、使い方の誤りは 2。
 )";
 
 // The options in the order --help lists them; the parser is built from the same list, so a
@@ -88,128 +84,85 @@ struct OptionEntry {
 };
 
 constexpr OptionEntry kOptions[] = {
-    {"", "lat", "TEXT", "observation latitude, degrees north positive"},
-    {"", "lon", "TEXT", "observation longitude, degrees east positive"},
-    {"", "preset", "NAME", "take --lat and --lon from a city of the window's list"},
-    {"", "target-el", "TEXT", "target elevation, degrees"},
-    {"", "target-az", "TEXT", "target azimuth, degrees from north through east"},
-    {"", "from", "\"YYYY-MM-DD HH:MM:SS\"", "first cycle, Japan Standard Time"},
-    {"", "to", "\"YYYY-MM-DD HH:MM:SS\"", "last cycle at or before this time (default: --from)"},
-    {"", "step", "SECONDS", "whole seconds between cycles, 1 to 31622400 (default: 60)"},
-    {"", "pointing", "MODE", "mean (default) or exact: precise sun, mirror on the bisector"},
-    {"", "beam-error", "", "add the column beam_error"},
-    {"", "mount-model", "FILE", "add the mount angles for the model heliostat-calibrate fitted"},
-    {"h", "help", "", "show this help and exit"},
-    {"v", "version", "", "show the version and exit"},
+    {"", "lat", "緯度", "観測点の緯度（度、北が正）"},
+    {"", "lon", "経度", "観測点の経度（度、東が正）"},
+    {"", "preset", "都市", "窓の一覧の都市から --lat と --lon を取る"},
+    {"", "target-el", "高度", "目標の高度（度、-90～90）"},
+    {"", "target-az", "方位角", "目標の方位角（度、北から東回り）"},
+    {"", "from", "\"YYYY-MM-DD HH:MM:SS\"", "最初のサイクル（日本標準時）"},
+    {"", "to", "\"YYYY-MM-DD HH:MM:SS\"", "この時刻以前の最後のサイクル（既定: --from）"},
+    {"", "step", "秒", "サイクルの間隔、1～31622400 の整数秒（既定: 60）"},
+    {"", "pointing", "方式", "mean（既定）または exact: 精密な太陽と二等分方向の反射鏡"},
+    {"", "beam-error", "", "beam_error の列を加える"},
+    {"", "mount-model", "ファイル", "heliostat-calibrate で求めた架台モデルの架台角度の列を加える"},
+    {"h", "help", "", "この説明を表示して終わる"},
+    {"v", "version", "", "版を表示して終わる"},
 };
+
+constexpr long long kMaxStep = 366LL * 86400;
 
 std::string HelpText() {
     std::string text = kUsage;
     for (const OptionEntry& option : kOptions) {
-        std::string names = "  ";
+        QString names = QStringLiteral("  ");
         if (*option.shortName != '\0') {
-            names += std::string("-") + option.shortName + ", ";
+            names += QStringLiteral("-%1, ").arg(QString::fromUtf8(option.shortName));
         }
-        names += std::string("--") + option.longName;
+        names += QStringLiteral("--%1").arg(QString::fromUtf8(option.longName));
         if (*option.valueName != '\0') {
-            names += std::string(" ") + option.valueName;
+            names += QStringLiteral(" %1").arg(QString::fromUtf8(option.valueName));
         }
-        names.resize(std::max<std::size_t>(names.size() + 2, 36), ' ');
-        text += names + option.description + "\n";
+        // Aligned by the terminal's columns: a Japanese character takes two.
+        const auto width = static_cast<qsizetype>(
+            names.size() +
+            std::count_if(names.begin(), names.end(), [](QChar c) { return c.unicode() > 0x7f; }));
+        names += QString(std::max<qsizetype>(2, 36 - width), u' ');
+        text += names.toStdString() + option.description + "\n";
     }
     return text + kNotes;
 }
 
-struct UsageError {
-    std::string message;
-};
-
 struct Options {
     std::string lat, lon;
-    std::string targetEl, targetAz;
-    std::string from, to;
+    double targetElevation = 0, targetAzimuth = 0;
+    base::UtcMillis first, last;
     long long step = 60;
     cycle::Pointing pointing = cycle::Pointing::Mean;
     bool beamError = false;
     std::optional<astro::MountModel> mountModel;
 };
 
-// The fields the cycle reads and writes, in memory instead of widgets.
-class TableHost final : public cycle::CycleHost {
-public:
-    std::array<std::string, 6> fields;
-    bool sent = false;
-    std::string command;
-
-    std::string& Text(Field field) { return fields[static_cast<std::size_t>(field)]; }
-
-    std::string ReadText(Field field) override { return Text(field); }
-    void WriteText(Field field, std::string_view text) override { Text(field).assign(text); }
-    cycle::ChartSurface& Chart() override { return chart_; }
-    void SendMirrorCommand() override {
-        command = link::CommandPayload(Text(Field::MirrorAzimuth), Text(Field::MirrorElevation));
-        sent = true;
-    }
-
-    // Every cycle of one date asks for the same sunset and sunrise; the searches are most of
-    // a cycle's cost, so the last result (or failure) is kept for inputs that are equal to
-    // the bit.
-    astro::RiseSet Calrise(const astro::RiseSetInput& input) override {
-        if (!memo_ || !SameInput(memo_->input, input)) {
-            memo_.emplace(Memo{input, {}, {}});
-            try {
-                memo_->result = astro::CALRISE(input);
-            } catch (const std::exception&) {
-                memo_->failure = std::current_exception();
-            }
-        }
-        if (memo_->failure) {
-            std::rethrow_exception(memo_->failure);
-        }
-        return memo_->result;
-    }
-
-private:
-    struct Memo {
-        astro::RiseSetInput input;
-        astro::RiseSet result;
-        std::exception_ptr failure;
-    };
-
-    static bool SameInput(const astro::RiseSetInput& a, const astro::RiseSetInput& b) {
-        return a.Year == b.Year && a.Month == b.Month && a.Day == b.Day &&
-               a.DayOfYear == b.DayOfYear &&
-               std::bit_cast<std::uint64_t>(a.LatitudeRad) ==
-                   std::bit_cast<std::uint64_t>(b.LatitudeRad) &&
-               std::bit_cast<std::uint64_t>(a.Longitude) ==
-                   std::bit_cast<std::uint64_t>(b.Longitude);
-    }
-
-    // The table needs no picture; the cycle's report carries the marker and the time text.
-    cycle::NullChart chart_;
-    std::optional<Memo> memo_;
-};
-
 std::string Utf8(const QString& text) {
     return text.toStdString();
 }
 
-// Parses the command line; returns the exit status when the run ends here (help, version).
-std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, Options& options) {
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    std::vector<QCommandLineOption> parserOptions;
-    for (const OptionEntry& option : kOptions) {
-        QStringList names;
-        if (*option.shortName != '\0') {
-            names << QString::fromUtf8(option.shortName);
-        }
-        names << QString::fromUtf8(option.longName);
-        parserOptions.emplace_back(names, QString::fromUtf8(option.description),
-                                   QString::fromUtf8(option.valueName));
-        parser.addOption(parserOptions.back());
+base::UtcMillis ReadTime(const QString& text, const char* option) {
+    const auto time = base::ParseJstDateTime(Utf8(text));
+    if (!time) {
+        throw base::UsageError(base::usage::BadValue(
+            QString::fromUtf8(option), text, QStringLiteral("「YYYY-MM-DD HH:MM:SS」の日時")));
     }
+    if (!base::IsSupportedDate(*time)) {
+        throw base::UsageError(base::usage::BadValue(
+            QString::fromUtf8(option), text,
+            QStringLiteral("計算できる範囲（%1）の日時").arg(base::kSupportedRangeText)));
+    }
+    return base::JstToUtc(*time);
+}
+
+// A target as the start button reads it, by the lenient rule.
+double ReadTarget(const QCommandLineParser& parser, const QCommandLineOption& option) {
+    try {
+        return base::ParseLenient(Utf8(parser.value(option)));
+    } catch (const HeliostatError& e) {
+        throw base::UsageError(
+            QStringLiteral("--%1: %2").arg(option.names().first(), QString::fromUtf8(e.what())));
+    }
+}
+
+Options ReadOptions(const QStringList& arguments, QCommandLineParser& parser,
+                    const std::vector<QCommandLineOption>& parserOptions,
+                    base::CommandLine<Options>& result) {
     const auto option = [&parserOptions](std::string_view longName) -> const QCommandLineOption& {
         for (std::size_t i = 0; i < std::size(kOptions); ++i) {
             if (longName == kOptions[i].longName) {
@@ -225,111 +178,105 @@ std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, 
                              &mountModel = option("mount-model"), &help = option("help"),
                              &version = option("version");
 
-    if (!parser.parse(arguments)) {
-        if (!parser.unknownOptionNames().isEmpty()) {
-            const QString name = parser.unknownOptionNames().first();
-            throw UsageError{"知らないオプションです: " +
-                             std::string(name.size() > 1 ? "--" : "-") + Utf8(name)};
-        }
-        // A switch given a value ("--beam-error=1") is the other way a name can fail.
-        for (const OptionEntry& entry : kOptions) {
-            const QString prefix = QStringLiteral("--%1=").arg(QString::fromUtf8(entry.longName));
-            if (*entry.valueName == '\0' &&
-                std::any_of(arguments.begin() + std::min<qsizetype>(1, arguments.size()),
-                            arguments.end(),
-                            [&](const QString& a) { return a.startsWith(prefix); })) {
-                throw UsageError{"値を取らないオプションです: --" + std::string(entry.longName)};
-            }
-        }
-        // The only other failure is an option that wants a value at the end of the line.
-        throw UsageError{"値がありません: " + Utf8(arguments.last())};
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        throw UsageError{"知らないオプションです: " + Utf8(parser.positionalArguments().first())};
-    }
+    base::Parse(parser, arguments);
+    Options options;
     if (parser.isSet(help)) {
-        std::fputs(HelpText().c_str(), out);
-        std::fflush(out);
-        return 0;
+        result.outcome = base::CommandLineOutcome::Help;
+        result.text = QString::fromStdString(HelpText());
+        return options;
     }
     if (parser.isSet(version)) {
-        std::fputs("heliostat-table " HELIOSTAT_VERSION "\n", out);
-        std::fflush(out);
-        return 0;
+        result.outcome = base::CommandLineOutcome::Version;
+        result.text = QStringLiteral("heliostat-table " HELIOSTAT_VERSION "\n");
+        return options;
     }
-
     if (parser.isSet(step)) {
-        const std::string value = Utf8(parser.value(step));
-        const auto seconds = base::ParseStrict(value);
-        if (!seconds || *seconds < 1 || *seconds > 366.0 * 86400 ||
-            *seconds != static_cast<long long>(*seconds)) {
-            throw UsageError{"--step は 1 以上の整数秒です: " + value};
-        }
-        options.step = static_cast<long long>(*seconds);
+        options.step = base::ReadInteger(QStringLiteral("step"), parser.value(step), 1, kMaxStep,
+                                         QStringLiteral("秒"));
     }
     if (parser.isSet(pointing)) {
-        const std::string mode = Utf8(parser.value(pointing));
-        if (mode == "exact") {
+        const QString mode = parser.value(pointing);
+        if (mode == QStringLiteral("exact")) {
             options.pointing = cycle::Pointing::Exact;
-        } else if (mode != "mean") {
-            throw UsageError{"--pointing は mean か exact です: " + mode};
+        } else if (mode != QStringLiteral("mean")) {
+            throw base::UsageError(base::usage::BadValue(QStringLiteral("pointing"), mode,
+                                                         QStringLiteral(" mean か exact ")));
         }
     }
     options.beamError = parser.isSet(beamError);
     if (parser.isSet(mountModel)) {
-        try {
-            options.mountModel = mount_file::ReadMountModelFile(parser.value(mountModel)).model;
-        } catch (const base::UsageError& e) {
-            throw UsageError{Utf8(e.message())};
-        }
+        options.mountModel = mount_file::ReadMountModelFile(parser.value(mountModel)).model;
     }
     // An explicit --lat or --lon wins over the city; with several cities the first counts.
     std::optional<cycle::ObservatoryTexts> city;
     for (const QString& name : parser.values(preset)) {
         const auto found = cycle::LookupObservatory(Utf8(name));
         if (!found) {
-            throw UsageError{"--preset に知らない都市です: " + Utf8(name)};
+            throw base::UsageError(base::usage::BadValue(QStringLiteral("preset"), name,
+                                                         QStringLiteral("一覧の都市")));
         }
         if (!city) {
             city = found;
         }
     }
     if (!(parser.isSet(lat) || city) || !(parser.isSet(lon) || city)) {
-        throw UsageError{"--lat と --lon（または --preset）が必要です"};
+        throw base::UsageError(
+            base::usage::Required(QStringLiteral("--lat と --lon（または --preset）")));
     }
     options.lat = parser.isSet(lat) ? Utf8(parser.value(lat)) : city->latitude;
     options.lon = parser.isSet(lon) ? Utf8(parser.value(lon)) : city->longitude;
     if (!parser.isSet(targetEl) || !parser.isSet(targetAz)) {
-        throw UsageError{"--target-el と --target-az が必要です"};
+        throw base::UsageError(base::usage::Required(QStringLiteral("--target-el と --target-az")));
     }
-    options.targetEl = Utf8(parser.value(targetEl));
-    options.targetAz = Utf8(parser.value(targetAz));
+    options.targetElevation = ReadTarget(parser, targetEl);
+    options.targetAzimuth = ReadTarget(parser, targetAz);
+    // No direction lies beyond the zenith or the nadir; 1e300 would make a 314-character command.
+    if (options.targetElevation < -90 || options.targetElevation > 90) {
+        throw base::UsageError(base::usage::BadValue(
+            QStringLiteral("target-el"), parser.value(targetEl), QStringLiteral(" -90～90 の数")));
+    }
     if (!parser.isSet(from)) {
-        throw UsageError{"--from が必要です"};
+        throw base::UsageError(base::usage::Required(QStringLiteral("--from")));
     }
-    options.from = Utf8(parser.value(from));
-    options.to = parser.isSet(to) ? Utf8(parser.value(to)) : options.from;
-    return std::nullopt;
+    options.first = ReadTime(parser.value(from), "from");
+    options.last = parser.isSet(to) ? ReadTime(parser.value(to), "to") : options.first;
+    if (options.last < options.first) {
+        throw base::UsageError(QStringLiteral("--to が --from より前です"));
+    }
+    return options;
 }
 
-base::JstDateTime ReadTime(const std::string& text, const char* option) {
-    const auto time = ParseJstDateTime(text);
-    if (!time) {
-        throw UsageError{std::string(option) +
-                         " の日時が読めません（YYYY-MM-DD HH:MM:SS）: " + text};
+// The command line as one result: the options to run with, or what to print and how to end.
+base::CommandLine<Options> ParseArguments(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    std::vector<QCommandLineOption> parserOptions;
+    for (const OptionEntry& option : kOptions) {
+        QStringList names;
+        if (*option.shortName != '\0') {
+            names << QString::fromUtf8(option.shortName);
+        }
+        names << QString::fromUtf8(option.longName);
+        parserOptions.emplace_back(names, QString::fromUtf8(option.description),
+                                   QString::fromUtf8(option.valueName));
+        parser.addOption(parserOptions.back());
     }
-    if (!base::IsSupportedDate(*time)) {
-        throw UsageError{std::string(option) + " の日時が計算できる範囲（" +
-                         base::kSupportedRangeText + "）の外です: " + text};
+    base::CommandLine<Options> result;
+    try {
+        result.options = ReadOptions(arguments, parser, parserOptions, result);
+    } catch (const base::UsageError& e) {
+        result.outcome = base::CommandLineOutcome::UsageError;
+        result.text = e.message();
     }
-    return *time;
+    return result;
 }
 
 // The beam error of a day row: the mirror where the command sends it (the two texts of the
 // datagram, so the two-decimal rounding counts), the sun where it truly stands at that instant,
 // whichever method pointed the mirror.
 // With a mount model the mirror is where the model puts the two mount-angle texts instead.
-double RowBeamError(TableHost& host, const cycle::WindowState& state, astro::UtcTime utc,
+double RowBeamError(cycle::MemoryHost& host, const cycle::WindowState& state, astro::UtcTime utc,
                     const std::optional<astro::SkyDirection>& mirror) {
     const auto mirrorEl = base::ParseStrict(host.Text(Field::MirrorElevation));
     const auto mirrorAz = base::ParseStrict(host.Text(Field::MirrorAzimuth));
@@ -338,9 +285,10 @@ double RowBeamError(TableHost& host, const cycle::WindowState& state, astro::Utc
     }
     const astro::PreciseSunPosition sun =
         astro::PreciseSun(utc, astro::Site{state.Latitude, state.Longitude, 0});
-    return astro::BeamError(mirror.value_or(astro::SkyDirection{*mirrorEl, *mirrorAz}),
-                            {sun.elevation, sun.azimuth},
-                            {state.TargetElevation, state.TargetAzimuth});
+    return astro::BeamError(
+        mirror.value_or(astro::SkyDirection{.azimuth = *mirrorAz, .elevation = *mirrorEl}),
+        {.azimuth = sun.azimuth, .elevation = sun.elevation},
+        {.azimuth = state.TargetAzimuth, .elevation = state.TargetElevation});
 }
 
 // The controller drives the inverse model's angles unrounded. Two decimals would add up to
@@ -362,38 +310,26 @@ struct MountColumns {
     astro::SkyDirection faces;
 };
 
-MountColumns RowMountAngles(TableHost& host, const astro::MountModel& model) {
+MountColumns RowMountAngles(cycle::MemoryHost& host, const astro::MountModel& model) {
     const auto mirrorEl = base::ParseStrict(host.Text(Field::MirrorElevation));
     const auto mirrorAz = base::ParseStrict(host.Text(Field::MirrorAzimuth));
     if (!mirrorEl || !mirrorAz) {
         throw HeliostatError("反射鏡角度が数値ではありません", "mount_azimuth");
     }
-    const astro::MountAngles drive = astro::MountInverse(model, {*mirrorEl, *mirrorAz});
+    const astro::MountAngles drive =
+        astro::MountInverse(model, {.azimuth = *mirrorAz, .elevation = *mirrorEl});
     MountColumns columns{MountText(drive.azimuth), MountText(drive.elevation), {}};
-    columns.faces = astro::MountForward(
-        model, {*base::ParseStrict(columns.azimuth), *base::ParseStrict(columns.elevation)});
+    columns.faces =
+        astro::MountForward(model, {.azimuth = *base::ParseStrict(columns.azimuth),
+                                    .elevation = *base::ParseStrict(columns.elevation)});
     return columns;
 }
 
 int Run(const Options& options, std::FILE* out) {
-    const auto first = base::JstToUtc(ReadTime(options.from, "--from"));
-    const auto last = base::JstToUtc(ReadTime(options.to, "--to"));
-    if (last < first) {
-        throw UsageError{"--to が --from より前です"};
-    }
-
     cycle::WindowState state;
-    try {
-        // The start button reads the targets once, by the lenient rule.
-        state.TargetElevation = base::ParseLenient(options.targetEl);
-        state.TargetAzimuth = base::ParseLenient(options.targetAz);
-    } catch (const HeliostatError& e) {
-        throw UsageError{e.what()};
-    }
-
-    TableHost host;
-    host.Text(Field::ObserverLatitude) = options.lat;
-    host.Text(Field::ObserverLongtitude) = options.lon;
+    state.TargetElevation = options.targetElevation;
+    state.TargetAzimuth = options.targetAzimuth;
+    cycle::MemoryHost host(options.lat, options.lon);
 
     base::CsvWriter csv(out);
     csv.Raw(
@@ -403,8 +339,8 @@ int Run(const Options& options, std::FILE* out) {
     csv.Raw(options.mountModel ? ",mount_azimuth,mount_elevation\r\n" : "\r\n");
     bool anyFailed = false;
     const std::chrono::seconds step{options.step};
-    for (auto t = first; t <= last; t += step) {
-        host.sent = false;
+    for (auto t = options.first; t <= options.last; t += step) {
+        const int sendsBefore = host.Sends();
         std::string_view branch;
         std::optional<cycle::CycleReport> report;
         std::string error;
@@ -419,7 +355,7 @@ int Run(const Options& options, std::FILE* out) {
         // Should the precise sun refuse a place or date the cycle accepted, the cell stays
         // empty and the run fails with the reason, rather than printing a made-up number.
         std::optional<MountColumns> mount;
-        if (options.mountModel && host.sent) {
+        if (options.mountModel && host.Sends() != sendsBefore) {
             try {
                 mount = RowMountAngles(host, *options.mountModel);
             } catch (const std::exception& e) {
@@ -448,8 +384,9 @@ int Run(const Options& options, std::FILE* out) {
             csv.Field(host.Text(field));
         }
         csv.Raw(",");
-        if (host.sent) {
-            csv.Field(host.command);
+        if (host.Sends() != sendsBefore) {
+            csv.Field(link::CommandPayload(host.Text(Field::MirrorAzimuth),
+                                           host.Text(Field::MirrorElevation)));
         }
         csv.Raw(",");
         if (report) {
@@ -487,52 +424,25 @@ int Run(const Options& options, std::FILE* out) {
     return anyFailed ? 1 : 0;
 }
 
-bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
-    value = 0;
-    for (std::size_t i = at; i < at + count; ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return false;
-        }
-        value = value * 10 + (text[i] - '0');
-    }
-    return true;
-}
-
 }  // namespace
 
-std::optional<base::JstDateTime> ParseJstDateTime(std::string_view text) {
-    if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
-        text[13] != ':' || text[16] != ':') {
-        return std::nullopt;
-    }
-    base::JstDateTime t;
-    if (!Digits(text, 0, 4, t.year) || !Digits(text, 5, 2, t.month) || !Digits(text, 8, 2, t.day) ||
-        !Digits(text, 11, 2, t.hour) || !Digits(text, 14, 2, t.minute) ||
-        !Digits(text, 17, 2, t.second)) {
-        return std::nullopt;
-    }
-    const std::chrono::year_month_day date{std::chrono::year{t.year},
-                                           std::chrono::month{static_cast<unsigned>(t.month)},
-                                           std::chrono::day{static_cast<unsigned>(t.day)}};
-    if (t.year < 1 || !date.ok() || t.hour > 23 || t.minute > 59 || t.second > 59) {
-        return std::nullopt;
-    }
-    return t;
-}
-
 int RunTable(const QStringList& arguments, std::FILE* out, std::FILE* err) {
-    try {
-        Options options;
-        if (const auto status = ParseArguments(arguments, out, options)) {
-            return *status;
-        }
-        return Run(options, out);
-    } catch (const UsageError& e) {
-        std::fprintf(err, "heliostat-table: %s\n'heliostat-table --help' で使い方を表示します。\n",
-                     e.message.c_str());
-        std::fflush(err);
-        return 2;
+    const base::CommandLine<Options> line = ParseArguments(arguments);
+    switch (line.outcome) {
+        case base::CommandLineOutcome::Run:
+            return Run(line.options, out);
+        case base::CommandLineOutcome::Help:
+        case base::CommandLineOutcome::Version:
+            std::fputs(line.text.toStdString().c_str(), out);
+            std::fflush(out);
+            return 0;
+        case base::CommandLineOutcome::UsageError:
+            break;
     }
+    std::fprintf(err, "heliostat-table: %s\n'heliostat-table --help' で使い方を表示します。\n",
+                 line.text.toStdString().c_str());
+    std::fflush(err);
+    return 2;
 }
 
 }  // namespace heliostat::table

@@ -5,10 +5,6 @@
 
 #include <QStringList>
 #include <cstdio>
-#include <optional>
-#include <string_view>
-
-#include "base/jst_clock.h"
 
 namespace heliostat::table {
 
@@ -16,9 +12,5 @@ namespace heliostat::table {
 // help to `out` and messages to `err`. Returns the exit status: 0 when every cycle succeeded,
 // 1 when any failed, 2 on bad usage. Never exits the process.
 int RunTable(const QStringList& arguments, std::FILE* out, std::FILE* err);
-
-// "YYYY-MM-DD HH:MM:SS": exactly that shape, ASCII digits only, a real calendar date of the
-// years 0001 to 9999 and a time of 00:00:00 to 23:59:59. Nothing for any other text.
-std::optional<base::JstDateTime> ParseJstDateTime(std::string_view text);
 
 }  // namespace heliostat::table

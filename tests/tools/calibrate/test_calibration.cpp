@@ -14,7 +14,7 @@ using namespace heliostat::testing;
 namespace {
 
 constexpr astro::Site kTokyo{35.6895, 139.6917, 0};
-constexpr astro::SkyDirection kTarget{10, 200};
+constexpr astro::SkyDirection kTarget{.azimuth = 200, .elevation = 10};
 
 // The acceptance mount.
 const TrueMount kMount{0.8, -0.4, 0.5, 60, 0.2, 0.3};
@@ -41,7 +41,8 @@ std::vector<calibrate::Observation> Observe(const TrueMount& mount, const std::v
             o.utc = base::FromJst(jst);
             const V3 sun = LowPrecisionSun(o.utc, kTokyo.latitude, kTokyo.longitude);
             const auto angles = TrueMountAngles(mount, Norm(Add(sun, target)));
-            o.mount = {angles[0] + noise(random), angles[1] + noise(random)};
+            o.mount = {.azimuth = angles[0] + noise(random),
+                       .elevation = angles[1] + noise(random)};
             observations.push_back(o);
         }
     }
@@ -58,7 +59,7 @@ double WorstBeamOnOtherDays(const astro::MountModel& model) {
             const auto utc = base::FromJst({d.year, d.month, d.day, m / 60, m % 60, 0, 0});
             const auto sun = astro::PreciseSun(utc, kTokyo);
             const astro::SkyDirection wanted =
-                astro::ExactBisector({sun.elevation, sun.azimuth}, kTarget);
+                astro::ExactBisector({.azimuth = sun.azimuth, .elevation = sun.elevation}, kTarget);
             const astro::MountAngles drive = astro::MountInverse(model, wanted);
             const V3 normal = kMount.Normal(drive.azimuth, drive.elevation);
             worst = std::max(
