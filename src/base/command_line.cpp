@@ -17,8 +17,15 @@ QString MissingValue(const QString& option) {
 QString UnexpectedValue(const QString& option) {
     return QStringLiteral("--%1 は値を取りません").arg(option);
 }
-QString ExtraArgument(const QString& text) { return QStringLiteral("余分な引数です: %1").arg(text); }
-QString Required(const QString& what) { return QStringLiteral("%1 が必要です").arg(what); }
+QString ExtraArgument(const QString& text) {
+    return QStringLiteral("余分な引数です: %1").arg(text);
+}
+QString Required(const QString& what) {
+    return QStringLiteral("%1 が必要です").arg(what);
+}
+QString Conflict(const QString& first, const QString& second) {
+    return QStringLiteral("%1 と %2 は同時に使えません").arg(first, second);
+}
 QString BadValue(const QString& option, const QString& text, const QString& expected) {
     return QStringLiteral("--%1「%2」は%3ではありません").arg(option, text, expected);
 }
@@ -84,9 +91,10 @@ double ReadNumber(const QString& option, const QString& text, double min, double
                   const QString& unit) {
     const auto value = StrictNumber(text);
     if (!value || *value < min || *value > max) {
-        throw UsageError(usage::BadValue(
-            option, text,
-            QStringLiteral(" %1～%2 の数%3").arg(QString::number(min), QString::number(max), unit)));
+        throw UsageError(
+            usage::BadValue(option, text,
+                            QStringLiteral(" %1～%2 の数%3")
+                                .arg(QString::number(min), QString::number(max), unit)));
     }
     return *value;
 }
@@ -96,9 +104,10 @@ long long ReadInteger(const QString& option, const QString& text, long long min,
     bool ok = false;
     const long long value = text.toLongLong(&ok);
     if (!ok || value < min || value > max) {
-        throw UsageError(usage::BadValue(
-            option, text,
-            QStringLiteral(" %1～%2 の整数%3").arg(QString::number(min), QString::number(max), unit)));
+        throw UsageError(
+            usage::BadValue(option, text,
+                            QStringLiteral(" %1～%2 の整数%3")
+                                .arg(QString::number(min), QString::number(max), unit)));
     }
     return value;
 }

@@ -37,6 +37,7 @@ QString MissingValue(const QString& option);           // --log に値があり�
 QString UnexpectedValue(const QString& option);        // --verbose は値を取りません
 QString ExtraArgument(const QString& text);            // 余分な引数です: x
 QString Required(const QString& what);                 // --from が必要です
+QString Conflict(const QString& first, const QString& second);  // --a と --b は同時に使えません
 // --step「0」は 1～31622400 の整数秒ではありません
 QString BadValue(const QString& option, const QString& text, const QString& expected);
 }  // namespace usage
