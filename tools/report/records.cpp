@@ -56,8 +56,9 @@ struct RawRecord {
 };
 
 // RFC 4180 with CRLF or LF line ends. A quoted field may hold line breaks, but one that is
-// still open after kMaxLines lines (or at the end) is taken as a broken quote: the record is
-// reported and reading goes on at the next line, so one stray quote costs one line.
+// still open after kMaxLines lines, before a line that starts with a time stamp, or at the end
+// is taken as a broken quote: the record is reported and reading goes on at the next line, so
+// one stray quote costs one line.
 class CsvReader {
 public:
     explicit CsvReader(std::string_view text) : text_(text) {
@@ -90,7 +91,7 @@ public:
                         quoted = false;
                     }
                 } else {
-                    if (c == '\n' && ++lines > kMaxLines) {
+                    if (c == '\n' && (++lines > kMaxLines || StampFollows())) {
                         break;
                     }
                     field += c;
@@ -136,6 +137,13 @@ public:
     }
 
 private:
+    // Every record starts with its time stamp, so a line inside a quoted field that starts
+    // with one is a new record: the quote before it was never closed.
+    bool StampFollows() const {
+        const std::string_view rest = text_.substr(pos_);
+        return ParseStamp(rest.substr(0, std::min(rest.find(','), rest.size()))).has_value();
+    }
+
     static constexpr long long kMaxLines = 8;
     std::string_view text_;
     std::size_t pos_ = 0;
