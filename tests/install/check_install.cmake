@@ -12,12 +12,14 @@ set(expected
     bin/heliostat
     bin/heliostat-table
     bin/antenna-controller
+    bin/heliostat-report
     share/applications/${APP_ID}.desktop
     share/icons/hicolor/scalable/apps/${APP_ID}.svg
     share/metainfo/${APP_ID}.metainfo.xml
     share/man/man1/heliostat.1.gz
     share/man/man1/heliostat-table.1.gz
     share/man/man1/antenna-controller.1.gz
+    share/man/man1/heliostat-report.1.gz
     lib/systemd/user/antenna-controller.service
     share/doc/heliostat/copyright
     share/doc/heliostat/changelog.gz)
@@ -44,7 +46,7 @@ foreach(path IN LISTS expected)
         list(APPEND missing ${path})
     endif()
 endforeach()
-foreach(program heliostat heliostat-table antenna-controller)
+foreach(program heliostat heliostat-table antenna-controller heliostat-report)
     if(EXISTS ${PREFIX}/bin/${program} AND NOT IS_DIRECTORY ${PREFIX}/bin/${program})
         execute_process(COMMAND test -x ${PREFIX}/bin/${program} RESULT_VARIABLE not_executable)
         if(not_executable)
