@@ -102,16 +102,19 @@ TimeAxis MakeTimeAxis(Span page) {
     TimeAxis axis;
     axis.midnight = JstMidnight(page.start);
     double from = axis.Minutes(page.start), to = axis.Minutes(page.end);
-    if (to - from < 1) {
+    // At least ten seconds, so that a page of a single event still has a time axis.
+    constexpr double kShortest = 10.0 / 60;
+    if (to - from < kShortest) {
         const double middle = (from + to) / 2;
-        from = middle - 0.5;
-        to = middle + 0.5;
+        from = middle - kShortest / 2;
+        to = middle + kShortest / 2;
     }
     // A little room at both ends so the first and last samples do not sit on the frame.
     const double pad = (to - from) * 0.01;
     axis.from = from - pad;
     axis.to = to + pad;
-    constexpr std::array<double, 13> kSteps{0.25, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 180, 240, 360};
+    constexpr std::array<double, 15> kSteps{1.0 / 12, 1.0 / 6, 0.25, 0.5, 1,   2,   5,  10,
+                                            15,       30,      60,   120, 180, 240, 360};
     axis.step = kSteps.back();
     for (const double step : kSteps) {
         if ((axis.to - axis.from) / step <= 10) {
