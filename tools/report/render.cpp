@@ -432,8 +432,7 @@ private:
                (time_.Minutes(t) - time_.from) / (time_.to - time_.from) * kPlotWidth;
     }
 
-    // The link's state as coloured bands, one colour per pixel column (the state that held
-    // longest in it), and the marks above it.
+    // The link's state as coloured bands, one colour per pixel column, and the marks above it.
     QRectF Band(double y) {
         const QRectF band(kMargin + kPlotLeft, y + 26, kPlotWidth, kBandHeight);
         Text(QStringLiteral("リンク状態"), kMargin, band.top() + 10, Font(18, true));
@@ -457,8 +456,13 @@ private:
         scene_.addRect(band, QPen(QColor(150, 150, 150)), QBrush(Qt::white));
         std::size_t c = 0;
         while (c < columns) {
+            // Any outage in a column shows (a 6 s outage is a fraction of a column of a
+            // long day, and the point of the band); otherwise the state that held longest.
             const auto best = [&](std::size_t i) {
                 const auto& s = share[i];
+                if (s[static_cast<std::size_t>(LinkState::Silent)] > 0) {
+                    return static_cast<int>(LinkState::Silent);
+                }
                 const auto it = std::max_element(s.begin(), s.end());
                 return *it > 0 ? static_cast<int>(it - s.begin()) : -1;
             };
