@@ -19,7 +19,7 @@
 #include <QUdpSocket>
 #include <cstdio>
 
-#include "cycle/jst_clock.h"
+#include "base/jst_clock.h"
 #include "ui/chart_view.h"
 #include "ui/frm_main.h"
 
@@ -56,14 +56,14 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
-    heliostat::cycle::JstDateTime jst;
+    heliostat::base::JstDateTime jst;
     jst.year = at.date().year();
     jst.month = at.date().month();
     jst.day = at.date().day();
     jst.hour = at.time().hour();
     jst.minute = at.time().minute();
     jst.second = at.time().second();
-    const auto instant = heliostat::cycle::FromJst(jst);
+    const auto instant = heliostat::base::FromJst(jst);
     heliostat::ui::frmMain window([instant] { return instant; });
 
     // Stand-in controller: answers every command with the commanded angles.

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "cycle/jst_clock.h"
+#include "base/jst_clock.h"
 #include "cycle/solcal.h"
 #include "table/table_run.h"
 
@@ -32,7 +32,7 @@ void BM_SOLCAL(benchmark::State& bench, int hour) {
     cycle::WindowState state;
     state.TargetElevation = 35.64;
     state.TargetAzimuth = 139.3;
-    const auto when = cycle::FromJst({2026, 6, 21, hour, 0, 0, 0});
+    const auto when = base::FromJst({2026, 6, 21, hour, 0, 0, 0});
     for (auto _ : bench) {
         benchmark::DoNotOptimize(cycle::SOLCAL(state, host, when));
     }

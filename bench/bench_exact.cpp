@@ -8,7 +8,7 @@
 
 #include "astro/bisector.h"
 #include "astro/precise_sun.h"
-#include "cycle/jst_clock.h"
+#include "base/jst_clock.h"
 #include "cycle/solcal.h"
 
 namespace {
@@ -19,7 +19,7 @@ using namespace std::chrono;
 const astro::Site kTokyo{35.6581, 139.7414, 0};
 
 astro::UtcTime Start() {
-    return cycle::FromJst({2026, 1, 1, 0, 0, 0, 0});
+    return base::FromJst({2026, 1, 1, 0, 0, 0, 0});
 }
 
 // Successive minutes of a year: the per-day ephemeris is built once a day, as in the table.

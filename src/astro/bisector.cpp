@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "astro/checked.h"
-#include "astro/errors.h"
+#include "base/errors.h"
 
 namespace heliostat::astro {
 

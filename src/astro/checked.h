@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "astro/errors.h"
+#include "base/errors.h"
 
 // Floating-point and integer operations that raise HeliostatError instead of producing NaN,
 // infinity or a wrapped integer. The astronomy routines use them for every operation that can

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "astro/checked.h"
-#include "astro/errors.h"
+#include "base/errors.h"
 
 namespace heliostat::astro {
 

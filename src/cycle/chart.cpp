@@ -4,8 +4,8 @@
 #include <charconv>
 #include <cmath>
 
-#include "astro/errors.h"
 #include "astro/solar.h"
+#include "base/errors.h"
 
 namespace heliostat::cycle {
 

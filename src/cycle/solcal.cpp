@@ -1,13 +1,13 @@
 #include "cycle/solcal.h"
 
 #include "astro/bisector.h"
-#include "astro/errors.h"
 #include "astro/mirror.h"
 #include "astro/precise_sun.h"
 #include "astro/riseset.h"
 #include "astro/solar.h"
-#include "cycle/jst_clock.h"
-#include "cycle/number_text.h"
+#include "base/errors.h"
+#include "base/jst_clock.h"
+#include "base/number_text.h"
 
 namespace heliostat::cycle {
 
@@ -15,15 +15,15 @@ namespace {
 
 double ReadCoordinate(CycleHost& host, Field field, const char* name) {
     const std::string text = host.ReadText(field);
-    if (const auto value = ParseStrict(text)) {
+    if (const auto value = base::ParseStrict(text)) {
         return *value;
     }
     throw HeliostatError(std::string(name) + "「" + text + "」が数値ではありません", name);
 }
 
 void ShowSun(CycleHost& host, double elevation, double azimuth, std::string_view elevationPattern) {
-    host.WriteText(Field::SettingElevation, FormatPattern(elevation, elevationPattern));
-    host.WriteText(Field::SettingAzimuth, FormatPattern(azimuth, kAzimuthPattern));
+    host.WriteText(Field::SettingElevation, base::FormatPattern(elevation, elevationPattern));
+    host.WriteText(Field::SettingAzimuth, base::FormatPattern(azimuth, base::kAzimuthPattern));
 }
 
 void PointMirror(WindowState& state, CycleHost& host, double sunElevation, double sunAzimuth) {
@@ -31,8 +31,10 @@ void PointMirror(WindowState& state, CycleHost& host, double sunElevation, doubl
         astro::CALMIRROR(sunElevation, sunAzimuth, state.TargetElevation, state.TargetAzimuth);
     state.MirrorElevation = mirror.MirrorElevation;
     state.MirrorAzimuth = mirror.MirrorAzimuth;
-    host.WriteText(Field::MirrorElevation, FormatPattern(state.MirrorElevation, kElevationPattern));
-    host.WriteText(Field::MirrorAzimuth, FormatPattern(state.MirrorAzimuth, kAzimuthPattern));
+    host.WriteText(Field::MirrorElevation,
+                   base::FormatPattern(state.MirrorElevation, base::kElevationPattern));
+    host.WriteText(Field::MirrorAzimuth,
+                   base::FormatPattern(state.MirrorAzimuth, base::kAzimuthPattern));
 }
 
 astro::SunPosition LocateSun(WindowState& state, double dayOfYear, astro::SunForm form) {
@@ -69,11 +71,12 @@ void RunCalrise(WindowState& state, CycleHost& host, int dayOfYear) {
 // from it, so a cycle at 09:59:59.999 cannot combine hour 9 with minute 0), the date with
 // January and February as months 13 and 14 of the previous year, the observation point and
 // the time of day.
-JstDateTime ReadClockAndPlace(WindowState& state, CycleHost& host, UtcMillis utcNow) {
-    const JstDateTime now = ToJst(utcNow);
-    if (!IsSupportedDate(now)) {
+base::JstDateTime ReadClockAndPlace(WindowState& state, CycleHost& host, base::UtcMillis utcNow) {
+    const base::JstDateTime now = base::ToJst(utcNow);
+    if (!base::IsSupportedDate(now)) {
         throw HeliostatError(
-            std::string("日付が計算できる範囲（") + kSupportedRangeText + "）の外です", "SOLCAL");
+            std::string("日付が計算できる範囲（") + base::kSupportedRangeText + "）の外です",
+            "SOLCAL");
     }
     state.Year = now.year;
     state.Month = now.month;
@@ -109,13 +112,15 @@ void PointMirrorExact(WindowState& state, CycleHost& host, double sunElevation, 
         {sunElevation, sunAzimuth}, {state.TargetElevation, state.TargetAzimuth});
     state.MirrorElevation = mirror.elevation;
     state.MirrorAzimuth = mirror.azimuth;
-    host.WriteText(Field::MirrorElevation, FormatPattern(state.MirrorElevation, kElevationPattern));
-    host.WriteText(Field::MirrorAzimuth, FormatPattern(state.MirrorAzimuth, kAzimuthPattern));
+    host.WriteText(Field::MirrorElevation,
+                   base::FormatPattern(state.MirrorElevation, base::kElevationPattern));
+    host.WriteText(Field::MirrorAzimuth,
+                   base::FormatPattern(state.MirrorAzimuth, base::kAzimuthPattern));
 }
 
 // The first event after `now`: the one of the cycle's date, else the next date's.
 std::optional<astro::UtcTime> NextEvent(std::optional<astro::UtcTime> astro::SunEvents::*which,
-                                        const JstDateTime& date, const astro::Site& site,
+                                        const base::JstDateTime& date, const astro::Site& site,
                                         astro::UtcTime now) {
     const astro::SunEvents today = astro::SunEventsOnJstDate(date.year, date.month, date.day, site);
     if ((today.*which) && *(today.*which) > now) {
@@ -135,16 +140,16 @@ std::optional<astro::UtcTime> NextEvent(std::optional<astro::UtcTime> astro::Sun
 // the precise ephemeris, the mirror on the exact bisector, and sunset and sunrise of the upper
 // limb. It is day while the upper limb stands above the horizon, so the switch to night comes
 // at the announced sunset, not a few minutes before it.
-CycleReport ExactCycle(WindowState& state, CycleHost& host, UtcMillis utcNow) {
+CycleReport ExactCycle(WindowState& state, CycleHost& host, base::UtcMillis utcNow) {
     // The same supported dates as the default mode, although the ephemeris would reach further.
-    const JstDateTime now = ReadClockAndPlace(state, host, utcNow);
+    const base::JstDateTime now = ReadClockAndPlace(state, host, utcNow);
     const astro::UtcTime utc = utcNow;
     state.LocalMeanHours = state.Longitude / 15 + state.UniversalHours;
     state.LatitudeRad = state.Latitude * astro::kTwoPi / 360;
     const astro::Site site{state.Latitude, state.Longitude, 0};
 
     const astro::PreciseSunPosition sun = astro::PreciseSun(utc, site);
-    ShowSun(host, sun.elevation, sun.azimuth, kSunElevationPattern);
+    ShowSun(host, sun.elevation, sun.azimuth, base::kSunElevationPattern);
     PointMirrorExact(state, host, sun.elevation, sun.azimuth);
 
     ChartSurface& chart = host.Chart();
@@ -180,7 +185,7 @@ CycleReport ExactCycle(WindowState& state, CycleHost& host, UtcMillis utcNow) {
         // The mirror waits where the sun will rise: its place at the announced sunrise.
         state.UniversalHours = (state.SunriseHour - 9) + state.SunriseMinute / 60;
         const astro::PreciseSunPosition risen = astro::PreciseSun(*rise, site);
-        ShowSun(host, risen.elevation, risen.azimuth, kElevationPattern);
+        ShowSun(host, risen.elevation, risen.azimuth, base::kElevationPattern);
         PointMirrorExact(state, host, risen.elevation, risen.azimuth);
         report.sunElevation = risen.elevation;
         report.sunAzimuth = risen.azimuth;
@@ -198,16 +203,16 @@ CycleReport SOLCAL(WindowState& state, CycleHost& host,
                   pointing);
 }
 
-CycleReport SOLCAL(WindowState& state, CycleHost& host, UtcMillis utcNow, Pointing pointing) {
+CycleReport SOLCAL(WindowState& state, CycleHost& host, base::UtcMillis utcNow, Pointing pointing) {
     if (pointing == Pointing::Exact) {
         return ExactCycle(state, host, utcNow);
     }
 
-    const JstDateTime now = ReadClockAndPlace(state, host, utcNow);
+    const base::JstDateTime now = ReadClockAndPlace(state, host, utcNow);
     const int dayOfYear = astro::DayOfYear(now.month, now.day);
 
     const astro::SunPosition sun = LocateSun(state, dayOfYear, astro::SunForm::Observed);
-    ShowSun(host, sun.SunElevation, sun.SunAzimuth, kSunElevationPattern);
+    ShowSun(host, sun.SunElevation, sun.SunAzimuth, base::kSunElevationPattern);
     PointMirror(state, host, sun.SunElevation, sun.SunAzimuth);
 
     ChartSurface& chart = host.Chart();
@@ -232,7 +237,7 @@ CycleReport SOLCAL(WindowState& state, CycleHost& host, UtcMillis utcNow, Pointi
         // of the day number at the year's end.
         state.UniversalHours = (state.SunriseHour - 9) + state.SunriseMinute / 60;
         const astro::SunPosition rise = LocateSun(state, dayOfYear + 1, astro::SunForm::Sunrise);
-        ShowSun(host, rise.SunElevation, rise.SunAzimuth, kElevationPattern);
+        ShowSun(host, rise.SunElevation, rise.SunAzimuth, base::kElevationPattern);
         PointMirror(state, host, rise.SunElevation, rise.SunAzimuth);
         report.sunElevation = rise.SunElevation;
         report.sunAzimuth = rise.SunAzimuth;

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "astro/riseset.h"
+#include "base/jst_clock.h"
 #include "cycle/chart.h"
-#include "cycle/jst_clock.h"
 #include "cycle/window_state.h"
 
 namespace heliostat::cycle {
@@ -64,7 +64,7 @@ CycleReport SOLCAL(WindowState& state, CycleHost& host,
                    Pointing pointing = Pointing::Mean);
 // The same for a clock reading of any year (the table tool's stepped clock). A date outside
 // kFirstSupportedJst..kLastSupportedJst fails the cycle.
-CycleReport SOLCAL(WindowState& state, CycleHost& host, UtcMillis utcNow,
+CycleReport SOLCAL(WindowState& state, CycleHost& host, base::UtcMillis utcNow,
                    Pointing pointing = Pointing::Mean);
 
 }  // namespace heliostat::cycle

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <utility>
 
-#include "astro/errors.h"
-#include "cycle/number_text.h"
+#include "base/errors.h"
+#include "base/number_text.h"
 
 namespace heliostat::link {
 
@@ -51,7 +51,7 @@ ControllerLink::ControllerLink(QObject* parent) : QObject(parent), socket_(new Q
 }
 
 quint16 ControllerLink::PortFromText(std::string_view portText) {
-    const std::optional<std::int32_t> port = cycle::ParsePort(portText);
+    const std::optional<std::int32_t> port = base::ParsePort(portText);
     if (!port) {
         Fail(QStringLiteral("アンテナコントローラのポート「%1」が数値ではありません。")
                  .arg(QString::fromUtf8(portText.data(), static_cast<qsizetype>(portText.size()))),

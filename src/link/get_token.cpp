@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "astro/errors.h"
+#include "base/errors.h"
 
 namespace heliostat::link {
 

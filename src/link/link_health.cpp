@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "cycle/number_text.h"
+#include "base/number_text.h"
 
 namespace heliostat::link {
 
@@ -19,7 +19,7 @@ std::optional<double> Angle(std::string_view text) {
         return std::nullopt;
     }
     const std::size_t end = text.find_last_not_of(" \t\r\n");
-    return cycle::ParseStrict(text.substr(begin, end - begin + 1));
+    return base::ParseStrict(text.substr(begin, end - begin + 1));
 }
 
 }  // namespace

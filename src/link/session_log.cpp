@@ -3,22 +3,9 @@
 #include <cerrno>
 #include <cstring>
 
-namespace heliostat::link {
+#include "base/csv_writer.h"
 
-std::string CsvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        return std::string(text);
-    }
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"') {
-            quoted += '"';
-        }
-        quoted += c;
-    }
-    quoted += '"';
-    return quoted;
-}
+namespace heliostat::link {
 
 std::string EscapeBytes(std::string_view bytes) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -72,8 +59,9 @@ SessionLog::~SessionLog() {
 
 void SessionLog::Write(std::string_view timeJst, std::string_view event, std::string_view datagram,
                        std::string_view detail) {
-    const std::string line = CsvField(timeJst) + ',' + CsvField(event) + ',' +
-                             CsvField(EscapeBytes(datagram)) + ',' + CsvField(detail) + "\r\n";
+    const std::string line = base::CsvField(timeJst) + ',' + base::CsvField(event) + ',' +
+                             base::CsvField(EscapeBytes(datagram)) + ',' + base::CsvField(detail) +
+                             "\r\n";
     std::fwrite(line.data(), 1, line.size(), file_);
     std::fflush(file_);
 }

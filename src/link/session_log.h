@@ -7,10 +7,6 @@
 
 namespace heliostat::link {
 
-// One field of an RFC 4180 record: quoted (with inner quotes doubled) when it holds a comma, a
-// quote or a line break, otherwise unchanged.
-std::string CsvField(std::string_view text);
-
 // A datagram's bytes as one line of printable ASCII: backslash as \\, CR, LF and tab as \r,
 // \n and \t, every other byte outside 0x20..0x7e as \xHH. Plain commands stay as they are.
 std::string EscapeBytes(std::string_view bytes);

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "astro/errors.h"
-#include "cycle/number_text.h"
+#include "base/errors.h"
+#include "base/number_text.h"
 #include "link/get_token.h"
 
 namespace heliostat::link {
@@ -110,8 +110,8 @@ std::optional<MountCommand> ParseCommand(std::string_view payload) {
     if (payload.substr(0, first) != "0") {
         return std::nullopt;
     }
-    const auto azimuth = cycle::ParseStrict(payload.substr(first + 1, second - first - 1));
-    const auto elevation = cycle::ParseStrict(payload.substr(second + 1));
+    const auto azimuth = base::ParseStrict(payload.substr(first + 1, second - first - 1));
+    const auto elevation = base::ParseStrict(payload.substr(second + 1));
     if (!azimuth || !elevation) {
         return std::nullopt;
     }
@@ -119,8 +119,8 @@ std::optional<MountCommand> ParseCommand(std::string_view payload) {
 }
 
 std::string ReplyPayload(double azimuth, double elevation) {
-    return CommandPayload(cycle::FormatPattern(azimuth, cycle::kAzimuthPattern),
-                          cycle::FormatPattern(elevation, cycle::kElevationPattern));
+    return CommandPayload(base::FormatPattern(azimuth, base::kAzimuthPattern),
+                          base::FormatPattern(elevation, base::kElevationPattern));
 }
 
 }  // namespace heliostat::link

@@ -19,14 +19,14 @@
 #include <cmath>
 #include <cstdio>
 
-#include "astro/errors.h"
+#include "base/errors.h"
+#include "base/number_text.h"
 #include "cycle/chart.h"
-#include "cycle/number_text.h"
+#include "cycle/observatory_presets.h"
 #include "link/controller_link.h"
 #include "link/session_log.h"
 #include "link/wire.h"
 #include "ui/chart_view.h"
-#include "ui/observatory_presets.h"
 #include "ui/operator_text.h"
 
 namespace heliostat::ui {
@@ -72,11 +72,11 @@ std::string Utf8(const QLineEdit* edit) {
     return edit->text().toStdString();
 }
 
-QString ClockText(const cycle::JstDateTime& jst) {
+QString ClockText(const base::JstDateTime& jst) {
     return JapaneseClockText(jst);
 }
 
-std::string JstStamp(const cycle::JstDateTime& t) {
+std::string JstStamp(const base::JstDateTime& t) {
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month, t.day,
                   t.hour, t.minute, t.second, t.millisecond);
@@ -93,7 +93,7 @@ std::string Latin1(const QString& text) {
 
 }  // namespace
 
-frmMain::frmMain(cycle::UtcClock clock, QWidget* parent)
+frmMain::frmMain(base::UtcClock clock, QWidget* parent)
     : QWidget(parent), clock_(std::move(clock)) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("太陽軌道・反射鏡角度計算"));
@@ -137,7 +137,7 @@ void frmMain::Configure(const WindowOptions& options, std::unique_ptr<link::Sess
 
 void frmMain::Log(std::string_view event, std::string_view datagram, std::string_view detail) {
     if (log_) {
-        log_->Write(JstStamp(cycle::ToJst(clock_())), event, datagram, detail);
+        log_->Write(JstStamp(base::ToJst(clock_())), event, datagram, detail);
     }
 }
 
@@ -245,16 +245,16 @@ void frmMain::BuildControls() {
 
 void frmMain::Form_Load() {
     FillObservatoryList();
-    lblTime->setText(ClockText(cycle::ToJst(clock_())));
+    lblTime->setText(ClockText(base::ToJst(clock_())));
     cycle::DrawEmptyChart(*picView);
     Timer_cal->stop();
     cmdStart->setText(QStringLiteral("計算開始"));
-    txtTargetElevation->setText(QString::fromStdString(cycle::ShortestText(35.64)));
-    txtTargetAzimuth->setText(QString::fromStdString(cycle::ShortestText(139.3)));
+    txtTargetElevation->setText(QString::fromStdString(base::ShortestText(35.64)));
+    txtTargetAzimuth->setText(QString::fromStdString(base::ShortestText(139.3)));
 }
 
 void frmMain::FillObservatoryList() {
-    const auto& presets = ObservatoryPresets();
+    const auto& presets = cycle::ObservatoryPresets();
     for (std::size_t i = 0; i < presets.size(); ++i) {
         ComboObservatory->insertItem(
             static_cast<int>(i), QString::fromUtf8(presets[i].name.data(),
@@ -266,7 +266,8 @@ void frmMain::FillObservatoryList() {
 }
 
 void frmMain::ApplyObservatoryText() {
-    if (const auto texts = LookupObservatory(ComboObservatory->currentText().toStdString())) {
+    if (const auto texts =
+            cycle::LookupObservatory(ComboObservatory->currentText().toStdString())) {
         txtObserverLatitude->setText(QString::fromStdString(texts->latitude));
         txtObserverLongtitude->setText(QString::fromStdString(texts->longitude));
     }
@@ -283,14 +284,14 @@ void frmMain::ComboObservatory_Change() {
 }
 
 void frmMain::tmrTime_Timer() {
-    lblTime->setText(ClockText(cycle::ToJst(clock_())));
+    lblTime->setText(ClockText(base::ToJst(clock_())));
 }
 
 void frmMain::cmdStart_Click() {
     const bool starting = !Timer_cal->isActive() && lookupId_ < 0;
     try {
-        state_.TargetElevation = cycle::ParseLenient(Utf8(txtTargetElevation));
-        state_.TargetAzimuth = cycle::ParseLenient(Utf8(txtTargetAzimuth));
+        state_.TargetElevation = base::ParseLenient(Utf8(txtTargetElevation));
+        state_.TargetAzimuth = base::ParseLenient(Utf8(txtTargetAzimuth));
         if (!starting) {
             StopLink();
             return;

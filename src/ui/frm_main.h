@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "cycle/jst_clock.h"
+#include "base/jst_clock.h"
 #include "cycle/solcal.h"
 #include "cycle/window_state.h"
 #include "link/link_health.h"
@@ -40,7 +40,7 @@ class frmMain : public QWidget, public cycle::CycleHost {
     Q_OBJECT
 
 public:
-    explicit frmMain(heliostat::cycle::UtcClock clock = heliostat::cycle::SystemUtcNow,
+    explicit frmMain(heliostat::base::UtcClock clock = heliostat::base::SystemUtcNow,
                      QWidget* parent = nullptr);
     ~frmMain() override;
 
@@ -90,7 +90,7 @@ private:
     void Form_QueryUnload_Session(QSessionManager& manager);
     QLineEdit* FieldEdit(cycle::Field field) const;
 
-    cycle::UtcClock clock_;
+    base::UtcClock clock_;
     cycle::WindowState state_;
     link::ControllerLink* link_ = nullptr;
 

@@ -3,7 +3,7 @@
 #include <QDate>
 #include <QTime>
 
-#include "cycle/number_text.h"
+#include "base/number_text.h"
 #include "link/wire.h"
 
 namespace heliostat::ui {
@@ -13,8 +13,8 @@ std::optional<StowPosition> ParseStow(std::string_view text) {
     if (comma == std::string_view::npos || text.find(',', comma + 1) != std::string_view::npos) {
         return std::nullopt;
     }
-    const auto azimuth = cycle::ParseStrict(text.substr(0, comma));
-    const auto elevation = cycle::ParseStrict(text.substr(comma + 1));
+    const auto azimuth = base::ParseStrict(text.substr(0, comma));
+    const auto elevation = base::ParseStrict(text.substr(comma + 1));
     // The comparisons are false for NaN, so a non-finite value never passes.
     if (!azimuth || !elevation || !(*azimuth >= 0 && *azimuth <= 360) ||
         !(*elevation >= -90 && *elevation <= 90)) {
@@ -24,11 +24,11 @@ std::optional<StowPosition> ParseStow(std::string_view text) {
 }
 
 std::string StowPayload(const StowPosition& stow) {
-    return link::CommandPayload(cycle::FormatPattern(stow.azimuth, cycle::kAzimuthPattern),
-                                cycle::FormatPattern(stow.elevation, cycle::kElevationPattern));
+    return link::CommandPayload(base::FormatPattern(stow.azimuth, base::kAzimuthPattern),
+                                base::FormatPattern(stow.elevation, base::kElevationPattern));
 }
 
-QString JapaneseClockText(const cycle::JstDateTime& jst) {
+QString JapaneseClockText(const base::JstDateTime& jst) {
     return QStringLiteral("%1/%2/%3 %4:%5:%6")
         .arg(jst.year, 4, 10, QLatin1Char('0'))
         .arg(jst.month, 2, 10, QLatin1Char('0'))

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "cycle/jst_clock.h"
+#include "base/jst_clock.h"
 
 namespace heliostat::ui {
 
@@ -23,7 +23,7 @@ std::optional<StowPosition> ParseStow(std::string_view text);
 std::string StowPayload(const StowPosition& stow);
 
 // The clock label's text in the Japanese form "2026/12/08 1:36:22", whatever the locale.
-QString JapaneseClockText(const cycle::JstDateTime& jst);
+QString JapaneseClockText(const base::JstDateTime& jst);
 
 // Breaks `text` into at most `maxLines` lines no wider than `maxWidth` as `width` measures
 // them. Breaks go after blanks and closing punctuation, before opening brackets and where the

@@ -3,7 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
-#include "cycle/number_text.h"
+#include "base/number_text.h"
 
 namespace heliostat::ui {
 
@@ -88,7 +88,7 @@ ParsedOptions ParseWindowOptions(const QStringList& arguments) {
         }
     }
     if (parser.isSet(timeout)) {
-        const auto seconds = cycle::ParseStrict(parser.value(timeout).toStdString());
+        const auto seconds = base::ParseStrict(parser.value(timeout).toStdString());
         // The comparison is false for NaN; a day is far beyond any sensible wait.
         if (!seconds || !(*seconds > 0 && *seconds <= 86400)) {
             return usage(QStringLiteral("--reply-timeout「%1」は正の秒数ではありません")

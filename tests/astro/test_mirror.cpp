@@ -1,8 +1,8 @@
 #include <QtTest>
 #include <cmath>
 
-#include "astro/errors.h"
 #include "astro/mirror.h"
+#include "base/errors.h"
 
 using namespace heliostat;
 using namespace heliostat::astro;

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "astro/bisector.h"
-#include "astro/errors.h"
 #include "astro/precise_sun.h"
+#include "base/errors.h"
 
 using namespace heliostat;
 using namespace heliostat::astro;

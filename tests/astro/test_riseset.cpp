@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "astro/errors.h"
 #include "astro/riseset.h"
 #include "astro/solar.h"
+#include "base/errors.h"
 
 using namespace heliostat;
 using namespace heliostat::astro;

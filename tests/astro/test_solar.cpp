@@ -2,8 +2,8 @@
 #include <cmath>
 #include <limits>
 
-#include "astro/errors.h"
 #include "astro/solar.h"
+#include "base/errors.h"
 
 using namespace heliostat;
 using namespace heliostat::astro;

@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "astro/errors.h"
+#include "base/errors.h"
 #include "cycle/chart.h"
 #include "recording_chart.h"
 

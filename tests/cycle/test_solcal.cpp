@@ -6,10 +6,10 @@
 #include <ctime>
 #include <map>
 
-#include "astro/errors.h"
 #include "astro/solar.h"
-#include "cycle/jst_clock.h"
-#include "cycle/number_text.h"
+#include "base/errors.h"
+#include "base/jst_clock.h"
+#include "base/number_text.h"
 #include "cycle/solcal.h"
 #include "recording_chart.h"
 
@@ -45,7 +45,7 @@ public:
 };
 
 std::chrono::system_clock::time_point Jst(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
-    return cycle::FromJst({y, mo, d, h, mi, s, ms});
+    return base::FromJst({y, mo, d, h, mi, s, ms});
 }
 
 cycle::WindowState Targets(double elevation, double azimuth) {
@@ -169,7 +169,7 @@ private slots:
         tzset();
         const auto utc = std::chrono::sys_days{std::chrono::year{2026} / 6 / 21} +
                          std::chrono::hours{3};  // 03:00 UTC is noon in Japan
-        const cycle::JstDateTime jst = cycle::ToJst(utc);
+        const base::JstDateTime jst = base::ToJst(utc);
         if (saved.isNull()) {
             qunsetenv("TZ");
         } else {
@@ -182,8 +182,8 @@ private slots:
         QCOMPARE(jst.hour, 12);
         QCOMPARE(jst.minute, 0);
         // The date changes at 15:00 UTC.
-        QCOMPARE(cycle::ToJst(utc + std::chrono::hours{12}).day, 22);
-        QCOMPARE(cycle::ToJst(utc + std::chrono::hours{12} - std::chrono::milliseconds{1}).day, 21);
+        QCOMPARE(base::ToJst(utc + std::chrono::hours{12}).day, 22);
+        QCOMPARE(base::ToJst(utc + std::chrono::hours{12} - std::chrono::milliseconds{1}).day, 21);
     }
 
     // Readings far outside the system clock's nanosecond range (1677 to 2262) convert without
@@ -193,29 +193,38 @@ private slots:
         QTest::addColumn<QList<int>>("jst");  // year, month, day, hour, minute, second, ms
         QTest::addColumn<qint64>("utcMs");
         QTest::addColumn<bool>("computed");
+        QTest::addColumn<QString>("stamp");  // the record's time stamp
         QTest::newRow("year 1") << QList<int>{1, 1, 1, 0, 0, 0, 0} << qint64(-62135629200000)
-                                << false;
-        QTest::newRow("epoch") << QList<int>{1970, 1, 1, 9, 0, 0, 0} << qint64(0) << true;
-        QTest::newRow("first day")
-            << QList<int>{1900, 3, 1, 0, 0, 0, 0} << qint64(-2203923600000) << true;
+                                << false << "0001-01-01T00:00:00.000+09:00";
+        QTest::newRow("epoch") << QList<int>{1970, 1, 1, 9, 0, 0, 0} << qint64(0) << true
+                               << "1970-01-01T09:00:00.000+09:00";
+        QTest::newRow("first day") << QList<int>{1900, 3, 1, 0, 0, 0, 0} << qint64(-2203923600000)
+                                   << true << "1900-03-01T00:00:00.000+09:00";
         QTest::newRow("last instant")
-            << QList<int>{2100, 2, 28, 23, 59, 59, 999} << qint64(4107509999999) << true;
-        QTest::newRow("1 March 2100")
-            << QList<int>{2100, 3, 1, 0, 0, 0, 0} << qint64(4107510000000) << false;
+            << QList<int>{2100, 2, 28, 23, 59, 59, 999} << qint64(4107509999999) << true
+            << "2100-02-28T23:59:59.999+09:00";
+        QTest::newRow("1 March 2100") << QList<int>{2100, 3, 1, 0, 0, 0, 0} << qint64(4107510000000)
+                                      << false << "2100-03-01T00:00:00.000+09:00";
         QTest::newRow("end of 9999")
-            << QList<int>{9999, 12, 31, 23, 59, 59, 999} << qint64(253402268399999) << false;
+            << QList<int>{9999, 12, 31, 23, 59, 59, 999} << qint64(253402268399999) << false
+            << "9999-12-31T23:59:59.999+09:00";
+        QTest::newRow("digits apart")
+            << QList<int>{2026, 12, 8, 2, 57, 26, 40} << qint64(1796666246040) << true
+            << "2026-12-08T02:57:26.040+09:00";
     }
     void wideClockReadings() {
         QFETCH(QList<int>, jst);
         QFETCH(qint64, utcMs);
         QFETCH(bool, computed);
-        const cycle::JstDateTime t{jst[0], jst[1], jst[2], jst[3], jst[4], jst[5], jst[6]};
-        const cycle::UtcMillis utc = cycle::JstToUtc(t);
+        QFETCH(QString, stamp);
+        const base::JstDateTime t{jst[0], jst[1], jst[2], jst[3], jst[4], jst[5], jst[6]};
+        const base::UtcMillis utc = base::JstToUtc(t);
         QCOMPARE(qint64(utc.time_since_epoch().count()), utcMs);
-        const cycle::JstDateTime back = cycle::ToJst(utc);
+        const base::JstDateTime back = base::ToJst(utc);
         QCOMPARE((QList<int>{back.year, back.month, back.day, back.hour, back.minute, back.second,
                              back.millisecond}),
                  jst);
+        QCOMPARE(QString::fromStdString(base::RecordStamp(utc)), stamp);
         FakeHost host("35.65", "139.7");
         auto state = Targets(10, 200);
         try {
@@ -323,7 +332,7 @@ private slots:
                 try {
                     report = cycle::SOLCAL(state, host, t);
                 } catch (const HeliostatError& e) {
-                    const auto j = cycle::ToJst(t);
+                    const auto j = base::ToJst(t);
                     QFAIL(qPrintable(QStringLiteral("%1,%2 %3-%4-%5 %6:%7: %8")
                                          .arg(lat, lon)
                                          .arg(j.year)

@@ -4,8 +4,8 @@
 #include <map>
 
 #include "astro/bisector.h"
-#include "astro/errors.h"
-#include "cycle/jst_clock.h"
+#include "base/errors.h"
+#include "base/jst_clock.h"
 #include "cycle/solcal.h"
 #include "recording_chart.h"
 
@@ -43,8 +43,8 @@ cycle::WindowState DefaultTarget() {
     return s;
 }
 
-cycle::CycleReport Run(MemoryHost& host, cycle::WindowState& state, cycle::JstDateTime jst) {
-    return cycle::SOLCAL(state, host, cycle::JstToUtc(jst), cycle::Pointing::Exact);
+cycle::CycleReport Run(MemoryHost& host, cycle::WindowState& state, base::JstDateTime jst) {
+    return cycle::SOLCAL(state, host, base::JstToUtc(jst), cycle::Pointing::Exact);
 }
 
 // Where the commanded mirror (as sent, two decimals) sends the light, given the true sun.

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "astro/errors.h"
+#include "base/errors.h"
 #include "fuzz_check.h"
 #include "link/get_token.h"
 #include "rules_model.h"

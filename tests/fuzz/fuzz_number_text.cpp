@@ -11,15 +11,15 @@
 #include <string>
 #include <variant>
 
-#include "astro/errors.h"
-#include "cycle/number_text.h"
+#include "base/errors.h"
+#include "base/number_text.h"
 #include "fuzz_check.h"
 #include "rules_model.h"
 
 namespace {
 
 using heliostat::fuzz::Quoted;
-namespace cycle = heliostat::cycle;
+namespace base = heliostat::base;
 namespace model = heliostat::fuzz;
 
 std::string Show(double value) {
@@ -29,14 +29,14 @@ std::string Show(double value) {
 }
 
 void CheckParsers(const std::string& text) {
-    const auto strict = cycle::ParseStrict(text);
+    const auto strict = base::ParseStrict(text);
     const auto expectedStrict = model::ModelStrict(text);
     FUZZ_CHECK(
         strict.has_value() == expectedStrict.has_value() && (!strict || *strict == *expectedStrict),
         "ParseStrict(" + Quoted(text) + ") = " + (strict ? Show(*strict) : "nothing") +
             ", expected " + (expectedStrict ? Show(*expectedStrict) : "nothing"));
 
-    const auto port = cycle::ParsePort(text);
+    const auto port = base::ParsePort(text);
     const auto expectedPort = model::ModelPort(text);
     FUZZ_CHECK(port == expectedPort,
                "ParsePort(" + Quoted(text) + ") = " + (port ? std::to_string(*port) : "nothing") +
@@ -44,7 +44,7 @@ void CheckParsers(const std::string& text) {
 
     const model::LenientResult expected = model::ModelLenient(text);
     try {
-        const double lenient = cycle::ParseLenient(text);
+        const double lenient = base::ParseLenient(text);
         FUZZ_CHECK(
             std::holds_alternative<double>(expected) && lenient == std::get<double>(expected),
             "ParseLenient(" + Quoted(text) + ") = " + Show(lenient) + ", expected " +
@@ -60,10 +60,10 @@ void CheckParsers(const std::string& text) {
 void CheckWriters(double value) {
     if (!std::isfinite(value)) {
         for (const auto pattern :
-             {cycle::kSunElevationPattern, cycle::kElevationPattern, cycle::kAzimuthPattern}) {
+             {base::kSunElevationPattern, base::kElevationPattern, base::kAzimuthPattern}) {
             bool threw = false;
             try {
-                cycle::FormatPattern(value, pattern);
+                base::FormatPattern(value, pattern);
             } catch (const heliostat::HeliostatError&) {
                 threw = true;
             }
@@ -71,22 +71,22 @@ void CheckWriters(double value) {
         }
         return;
     }
-    const std::string shortest = cycle::ShortestText(value);
+    const std::string shortest = base::ShortestText(value);
     FUZZ_CHECK(shortest == model::ModelShortest(value), "ShortestText(" + Show(value) +
                                                             ") = " + shortest + ", expected " +
                                                             model::ModelShortest(value));
     // The shortest text is itself a strict number text that reads back exactly.
-    const auto back = cycle::ParseStrict(shortest);
+    const auto back = base::ParseStrict(shortest);
     FUZZ_CHECK(back && *back == value, "ShortestText(" + Show(value) + ") does not read back");
 
     const struct {
         std::string_view pattern, prefix;
         std::size_t minInteger;
-    } patterns[] = {{cycle::kSunElevationPattern, " ", 0},
-                    {cycle::kElevationPattern, "", 0},
-                    {cycle::kAzimuthPattern, "", 3}};
+    } patterns[] = {{base::kSunElevationPattern, " ", 0},
+                    {base::kElevationPattern, "", 0},
+                    {base::kAzimuthPattern, "", 3}};
     for (const auto& p : patterns) {
-        const std::string text = cycle::FormatPattern(value, p.pattern);
+        const std::string text = base::FormatPattern(value, p.pattern);
         const std::string expected = model::ModelPattern(value, p.prefix, p.minInteger);
         FUZZ_CHECK(text == expected, "FormatPattern(" + Show(value) + ", " + Quoted(p.pattern) +
                                          ") = " + Quoted(text) + ", expected " + Quoted(expected));
@@ -98,7 +98,7 @@ void CheckWriters(double value) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(bytes), size);
     CheckParsers(text);
-    if (const auto value = cycle::ParseStrict(text)) {
+    if (const auto value = base::ParseStrict(text)) {
         CheckWriters(*value);
     }
     if (size >= sizeof(std::uint64_t)) {

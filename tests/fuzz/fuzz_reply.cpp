@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "cycle/number_text.h"
+#include "base/number_text.h"
 #include "fuzz_check.h"
 #include "link/get_token.h"
 #include "link/wire.h"
@@ -32,8 +32,8 @@ void CheckControllerReply(double azimuth, double elevation) {
     }
     const std::string payload = heliostat::link::ReplyPayload(azimuth, elevation);
     const auto reply = heliostat::link::SplitReply(payload);
-    const std::string az = heliostat::cycle::FormatPattern(azimuth, "000.00");
-    const std::string el = heliostat::cycle::FormatPattern(elevation, "##.00");
+    const std::string az = heliostat::base::FormatPattern(azimuth, "000.00");
+    const std::string el = heliostat::base::FormatPattern(elevation, "##.00");
     FUZZ_CHECK(payload == "0," + az + "," + el && reply && reply->azimuth == az &&
                    reply->elevation == el && heliostat::link::IsValidReplyField(az) &&
                    heliostat::link::IsValidReplyField(el),

@@ -16,9 +16,9 @@
 #include <string>
 #include <variant>
 
-#include "astro/errors.h"
+#include "base/errors.h"
+#include "base/number_text.h"
 #include "cycle/chart.h"
-#include "cycle/number_text.h"
 #include "cycle/solcal.h"
 #include "fuzz_check.h"
 #include "link/wire.h"
@@ -28,6 +28,7 @@ namespace {
 
 using heliostat::fuzz::Quoted;
 namespace cycle = heliostat::cycle;
+namespace base = heliostat::base;
 
 // Most instants fall in these years (the supported dates and a little beyond), the others
 // anywhere in the years 1 to 9999.
@@ -122,8 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     cycle::WindowState state;
     // The start button's reading of the targets; a refused target never starts the cycle.
     try {
-        state.TargetElevation = cycle::ParseLenient(targetElevation);
-        state.TargetAzimuth = cycle::ParseLenient(targetAzimuth);
+        state.TargetElevation = base::ParseLenient(targetElevation);
+        state.TargetAzimuth = base::ParseLenient(targetAzimuth);
     } catch (const heliostat::HeliostatError&) {
         return 0;
     }
@@ -140,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         // JST instants, given to the cycle as the UTC clock reading nine hours earlier.
         const sys_seconds jst{seconds{data.ConsumeIntegralInRange<std::int64_t>(
             first.time_since_epoch().count(), last.time_since_epoch().count() - 1)}};
-        const cycle::UtcMillis utc = jst - hours{9};
+        const base::UtcMillis utc = jst - hours{9};
         const year_month_day date{floor<days>(jst)};
         const hh_mm_ss<seconds> time{jst - floor<days>(jst)};
         char when[48];

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "astro/errors.h"
+#include "base/errors.h"
 #include "link/get_token.h"
 
 using heliostat::HeliostatError;

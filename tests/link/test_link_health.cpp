@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/csv_writer.h"
 #include "link/link_health.h"
 #include "link/session_log.h"
 
@@ -125,7 +126,7 @@ private slots:
     void csv() {
         QFETCH(QByteArray, datagram);
         QFETCH(QByteArray, field);
-        const std::string out = CsvField(EscapeBytes(datagram.toStdString()));
+        const std::string out = heliostat::base::CsvField(EscapeBytes(datagram.toStdString()));
         QCOMPARE(QByteArray::fromStdString(out), field);
     }
 

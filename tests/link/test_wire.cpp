@@ -5,14 +5,14 @@
 #include <optional>
 #include <string>
 
-#include "astro/errors.h"
-#include "cycle/number_text.h"
+#include "base/errors.h"
+#include "base/number_text.h"
 #include "link/get_token.h"
 #include "link/wire.h"
 
 using heliostat::HeliostatError;
 using namespace heliostat::link;
-namespace cycle = heliostat::cycle;
+namespace base = heliostat::base;
 
 class TestWire : public QObject {
     Q_OBJECT
@@ -78,8 +78,8 @@ void TestWire::payloads() {
     QFETCH(std::string, payload);
     // The window builds the command from the texts it shows; the controller replies alike.
     const std::string command =
-        CommandPayload(cycle::FormatPattern(azimuth, cycle::kAzimuthPattern),
-                       cycle::FormatPattern(elevation, cycle::kElevationPattern));
+        CommandPayload(base::FormatPattern(azimuth, base::kAzimuthPattern),
+                       base::FormatPattern(elevation, base::kElevationPattern));
     QCOMPARE(command, payload);
     QCOMPARE(ReplyPayload(azimuth, elevation), payload);
 }

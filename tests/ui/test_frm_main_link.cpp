@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "astro/errors.h"
+#include "base/errors.h"
 #include "link/session_log.h"
 #include "ui/chart_view.h"
 #include "ui/frm_main.h"
@@ -16,7 +16,7 @@ using heliostat::link::LinkHealth;
 using heliostat::ui::ChartView;
 using heliostat::ui::frmMain;
 namespace support = heliostat::ui::test;
-namespace cycle = heliostat::cycle;
+namespace base = heliostat::base;
 
 namespace {
 

@@ -62,7 +62,7 @@ private slots:
     void clock() {
         QFETCH(int, hour);
         QFETCH(QString, text);
-        heliostat::cycle::JstDateTime t;
+        heliostat::base::JstDateTime t;
         t.year = 2026;
         t.month = 12;
         t.day = 8;

@@ -14,7 +14,7 @@
 #include <map>
 #include <string>
 
-#include "cycle/jst_clock.h"
+#include "base/jst_clock.h"
 #include "cycle/solcal.h"
 #include "link/wire.h"
 #include "ui/chart_view.h"
@@ -23,20 +23,20 @@ namespace heliostat::ui::test {
 
 inline std::chrono::system_clock::time_point Jst(int year, int month, int day, int hour, int minute,
                                                  int second = 0) {
-    cycle::JstDateTime t;
+    base::JstDateTime t;
     t.year = year;
     t.month = month;
     t.day = day;
     t.hour = hour;
     t.minute = minute;
     t.second = second;
-    return cycle::FromJst(t);
+    return base::FromJst(t);
 }
 
 // A clock the test moves by hand.
 struct ManualClock {
     std::chrono::system_clock::time_point now = Jst(2026, 6, 21, 12, 0);
-    cycle::UtcClock Function() {
+    base::UtcClock Function() {
         return [this] { return now; };
     }
 };

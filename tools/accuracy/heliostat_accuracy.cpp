@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "astro/bisector.h"
-#include "astro/errors.h"
 #include "astro/precise_sun.h"
 #include "astro/riseset.h"
 #include "astro/solar.h"
-#include "cycle/jst_clock.h"
+#include "base/errors.h"
+#include "base/jst_clock.h"
 #include "cycle/solcal.h"
 
 namespace {
@@ -246,8 +246,8 @@ std::string Report(const Options& o) {
             }
 
             for (int s = 0; s < 86400; s += o.step) {
-                const cycle::JstDateTime jst{y, m, dd, s / 3600, s / 60 % 60, s % 60, 0};
-                const cycle::UtcMillis utc = cycle::JstToUtc(jst);
+                const base::JstDateTime jst{y, m, dd, s / 3600, s / 60 % 60, s % 60, 0};
+                const base::UtcMillis utc = base::JstToUtc(jst);
                 const astro::PreciseSunPosition sun = astro::PreciseSun(utc, site);
                 if (sun.elevation <= 0) {
                     continue;

@@ -1,6 +1,6 @@
 #include "controller.h"
 
-#include "cycle/number_text.h"
+#include "base/number_text.h"
 #include "link/wire.h"
 
 #include <QNetworkDatagram>
@@ -84,10 +84,10 @@ QString DescribeRejection(const QByteArray& payload) {
     if (fields[0] != "0") {
         return QStringLiteral("first field is not \"0\"");
     }
-    if (!cycle::ParseStrict(View(fields[1]))) {
+    if (!base::ParseStrict(View(fields[1]))) {
         return QStringLiteral("azimuth is not a number");
     }
-    if (!cycle::ParseStrict(View(fields[2]))) {
+    if (!base::ParseStrict(View(fields[2]))) {
         return QStringLiteral("elevation is not a number");
     }
     return QStringLiteral("not a command");

@@ -15,13 +15,13 @@
 #include <vector>
 
 #include "astro/bisector.h"
-#include "astro/errors.h"
 #include "astro/precise_sun.h"
-#include "cycle/number_text.h"
+#include "base/csv_writer.h"
+#include "base/errors.h"
+#include "base/number_text.h"
+#include "cycle/observatory_presets.h"
 #include "cycle/solcal.h"
 #include "link/wire.h"
-#include "table/csv_writer.h"
-#include "ui/observatory_presets.h"
 #include "version/version.h"
 
 namespace heliostat::table {
@@ -249,7 +249,7 @@ std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, 
 
     if (parser.isSet(step)) {
         const std::string value = Utf8(parser.value(step));
-        const auto seconds = cycle::ParseStrict(value);
+        const auto seconds = base::ParseStrict(value);
         if (!seconds || *seconds < 1 || *seconds > 366.0 * 86400 ||
             *seconds != static_cast<long long>(*seconds)) {
             throw UsageError{"--step は 1 以上の整数秒です: " + value};
@@ -266,9 +266,9 @@ std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, 
     }
     options.beamError = parser.isSet(beamError);
     // An explicit --lat or --lon wins over the city; with several cities the first counts.
-    std::optional<ui::ObservatoryTexts> city;
+    std::optional<cycle::ObservatoryTexts> city;
     for (const QString& name : parser.values(preset)) {
-        const auto found = ui::LookupObservatory(Utf8(name));
+        const auto found = cycle::LookupObservatory(Utf8(name));
         if (!found) {
             throw UsageError{"--preset に知らない都市です: " + Utf8(name)};
         }
@@ -294,15 +294,15 @@ std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, 
     return std::nullopt;
 }
 
-cycle::JstDateTime ReadTime(const std::string& text, const char* option) {
+base::JstDateTime ReadTime(const std::string& text, const char* option) {
     const auto time = ParseJstDateTime(text);
     if (!time) {
         throw UsageError{std::string(option) +
                          " の日時が読めません（YYYY-MM-DD HH:MM:SS）: " + text};
     }
-    if (!cycle::IsSupportedDate(*time)) {
+    if (!base::IsSupportedDate(*time)) {
         throw UsageError{std::string(option) + " の日時が計算できる範囲（" +
-                         cycle::kSupportedRangeText + "）の外です: " + text};
+                         base::kSupportedRangeText + "）の外です: " + text};
     }
     return *time;
 }
@@ -311,8 +311,8 @@ cycle::JstDateTime ReadTime(const std::string& text, const char* option) {
 // datagram, so the two-decimal rounding counts), the sun where it truly stands at that instant,
 // whichever method pointed the mirror.
 double RowBeamError(TableHost& host, const cycle::WindowState& state, astro::UtcTime utc) {
-    const auto mirrorEl = cycle::ParseStrict(host.Text(Field::MirrorElevation));
-    const auto mirrorAz = cycle::ParseStrict(host.Text(Field::MirrorAzimuth));
+    const auto mirrorEl = base::ParseStrict(host.Text(Field::MirrorElevation));
+    const auto mirrorAz = base::ParseStrict(host.Text(Field::MirrorAzimuth));
     if (!mirrorEl || !mirrorAz) {
         throw HeliostatError("反射鏡角度が数値ではありません", "beam_error");
     }
@@ -323,8 +323,8 @@ double RowBeamError(TableHost& host, const cycle::WindowState& state, astro::Utc
 }
 
 int Run(const Options& options, std::FILE* out) {
-    const auto first = cycle::JstToUtc(ReadTime(options.from, "--from"));
-    const auto last = cycle::JstToUtc(ReadTime(options.to, "--to"));
+    const auto first = base::JstToUtc(ReadTime(options.from, "--from"));
+    const auto last = base::JstToUtc(ReadTime(options.to, "--to"));
     if (last < first) {
         throw UsageError{"--to が --from より前です"};
     }
@@ -332,8 +332,8 @@ int Run(const Options& options, std::FILE* out) {
     cycle::WindowState state;
     try {
         // The start button reads the targets once, by the lenient rule.
-        state.TargetElevation = cycle::ParseLenient(options.targetEl);
-        state.TargetAzimuth = cycle::ParseLenient(options.targetAz);
+        state.TargetElevation = base::ParseLenient(options.targetEl);
+        state.TargetAzimuth = base::ParseLenient(options.targetAz);
     } catch (const HeliostatError& e) {
         throw UsageError{e.what()};
     }
@@ -342,7 +342,7 @@ int Run(const Options& options, std::FILE* out) {
     host.Text(Field::ObserverLatitude) = options.lat;
     host.Text(Field::ObserverLongtitude) = options.lon;
 
-    CsvWriter csv(out);
+    base::CsvWriter csv(out);
     csv.Raw(
         "jst,branch,sun_elevation,sun_azimuth,mirror_elevation,mirror_azimuth,command,"
         "chart_time,marker_x,marker_y,error");
@@ -373,7 +373,7 @@ int Run(const Options& options, std::FILE* out) {
                 anyFailed = true;
             }
         }
-        csv.DateTime(cycle::ToJst(t));
+        csv.DateTime(base::ToJst(t));
         csv.Raw(",");
         csv.Raw(branch);
         for (const Field field : {Field::SettingElevation, Field::SettingAzimuth,
@@ -424,12 +424,12 @@ bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value
 
 }  // namespace
 
-std::optional<cycle::JstDateTime> ParseJstDateTime(std::string_view text) {
+std::optional<base::JstDateTime> ParseJstDateTime(std::string_view text) {
     if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
         text[13] != ':' || text[16] != ':') {
         return std::nullopt;
     }
-    cycle::JstDateTime t;
+    base::JstDateTime t;
     if (!Digits(text, 0, 4, t.year) || !Digits(text, 5, 2, t.month) || !Digits(text, 8, 2, t.day) ||
         !Digits(text, 11, 2, t.hour) || !Digits(text, 14, 2, t.minute) ||
         !Digits(text, 17, 2, t.second)) {

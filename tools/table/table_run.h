@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "cycle/jst_clock.h"
+#include "base/jst_clock.h"
 
 namespace heliostat::table {
 
@@ -19,6 +19,6 @@ int RunTable(const QStringList& arguments, std::FILE* out, std::FILE* err);
 
 // "YYYY-MM-DD HH:MM:SS": exactly that shape, ASCII digits only, a real calendar date of the
 // years 0001 to 9999 and a time of 00:00:00 to 23:59:59. Nothing for any other text.
-std::optional<cycle::JstDateTime> ParseJstDateTime(std::string_view text);
+std::optional<base::JstDateTime> ParseJstDateTime(std::string_view text);
 
 }  // namespace heliostat::table

@@ -1,7 +1,7 @@
 // The operator's window driving the real antenna-controller process over loopback.
 #include "controller_process.h"
 
-#include "cycle/jst_clock.h"
+#include "base/jst_clock.h"
 #include "ui/frm_main.h"
 
 #include <QFile>
@@ -23,8 +23,8 @@ double Number(const QLineEdit* edit, bool* ok) {
 
 // A daytime clock that runs at real speed from 2024-05-10 11:00 JST (Tokyo, sun high in the
 // south-east), so the commands change slowly as they would in use.
-heliostat::cycle::UtcClock DaytimeClock() {
-    const auto base = heliostat::cycle::FromJst({2024, 5, 10, 11, 0, 0, 0});
+heliostat::base::UtcClock DaytimeClock() {
+    const auto base = heliostat::base::FromJst({2024, 5, 10, 11, 0, 0, 0});
     const auto start = std::chrono::steady_clock::now();
     return [base, start] {
         return base + std::chrono::duration_cast<std::chrono::system_clock::duration>(

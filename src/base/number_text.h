@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace heliostat::cycle {
+namespace heliostat::base {
 
 // The three value patterns of the result fields.
 inline constexpr std::string_view kSunElevationPattern = " ##.00";
@@ -40,4 +40,4 @@ double ParseLenient(std::string_view text);
 // the result must fit a signed 32-bit integer.
 std::optional<std::int32_t> ParsePort(std::string_view text);
 
-}  // namespace heliostat::cycle
+}  // namespace heliostat::base

@@ -5,11 +5,11 @@
 #include <optional>
 #include <string>
 
-#include "astro/errors.h"
-#include "cycle/number_text.h"
+#include "base/errors.h"
+#include "base/number_text.h"
 
 using heliostat::HeliostatError;
-using namespace heliostat::cycle;
+using namespace heliostat;
 
 class TestNumberText : public QObject {
     Q_OBJECT
@@ -37,9 +37,9 @@ void TestNumberText::formatPattern_data() {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("expected");
 
-    const QString sun = QString::fromLatin1(kSunElevationPattern);
-    const QString el = QString::fromLatin1(kElevationPattern);
-    const QString az = QString::fromLatin1(kAzimuthPattern);
+    const QString sun = QString::fromLatin1(base::kSunElevationPattern);
+    const QString el = QString::fromLatin1(base::kElevationPattern);
+    const QString az = QString::fromLatin1(base::kAzimuthPattern);
 
     QTest::newRow("sun 35.678") << 35.678 << sun << " 35.68";
     QTest::newRow("sun zero") << 0.0 << sun << " .00";
@@ -83,18 +83,20 @@ void TestNumberText::formatPattern() {
     QFETCH(double, value);
     QFETCH(QString, pattern);
     QFETCH(QString, expected);
-    QCOMPARE(QString::fromStdString(FormatPattern(value, pattern.toStdString())), expected);
+    QCOMPARE(QString::fromStdString(base::FormatPattern(value, pattern.toStdString())), expected);
 }
 
 void TestNumberText::formatPatternHugeAndTiny() {
     // The shortest text of 1e300 is written with an exponent; it must be laid out in full.
-    const std::string huge = FormatPattern(1e300, kElevationPattern);
+    const std::string huge = base::FormatPattern(1e300, base::kElevationPattern);
     QCOMPARE(huge, "1" + std::string(300, '0') + ".00");
-    QCOMPARE(FormatPattern(-1e300, kAzimuthPattern), "-1" + std::string(300, '0') + ".00");
+    QCOMPARE(base::FormatPattern(-1e300, base::kAzimuthPattern),
+             "-1" + std::string(300, '0') + ".00");
     const double max = std::numeric_limits<double>::max();
-    QCOMPARE(FormatPattern(max, kElevationPattern).size(), std::size_t{309 + 3});
-    QCOMPARE(FormatPattern(std::numeric_limits<double>::denorm_min(), kElevationPattern),
-             std::string(".00"));
+    QCOMPARE(base::FormatPattern(max, base::kElevationPattern).size(), std::size_t{309 + 3});
+    QCOMPARE(
+        base::FormatPattern(std::numeric_limits<double>::denorm_min(), base::kElevationPattern),
+        std::string(".00"));
 }
 
 void TestNumberText::formatPatternRejectsNonFinite_data() {
@@ -106,8 +108,8 @@ void TestNumberText::formatPatternRejectsNonFinite_data() {
 
 void TestNumberText::formatPatternRejectsNonFinite() {
     QFETCH(double, value);
-    QVERIFY_THROWS_EXCEPTION(HeliostatError, FormatPattern(value, kAzimuthPattern));
-    QVERIFY_THROWS_EXCEPTION(HeliostatError, ShortestText(value));
+    QVERIFY_THROWS_EXCEPTION(HeliostatError, base::FormatPattern(value, base::kAzimuthPattern));
+    QVERIFY_THROWS_EXCEPTION(HeliostatError, base::ShortestText(value));
 }
 
 void TestNumberText::shortestText_data() {
@@ -129,7 +131,7 @@ void TestNumberText::shortestText_data() {
 void TestNumberText::shortestText() {
     QFETCH(double, value);
     QFETCH(QString, expected);
-    QCOMPARE(QString::fromStdString(ShortestText(value)), expected);
+    QCOMPARE(QString::fromStdString(base::ShortestText(value)), expected);
 }
 
 void TestNumberText::parseStrict_data() {
@@ -177,7 +179,7 @@ void TestNumberText::parseStrict() {
     QFETCH(QString, text);
     QFETCH(bool, valid);
     QFETCH(double, value);
-    const std::optional<double> result = ParseStrict(text.toStdString());
+    const std::optional<double> result = base::ParseStrict(text.toStdString());
     QCOMPARE(result.has_value(), valid);
     if (valid) {
         QCOMPARE(*result, value);
@@ -223,7 +225,7 @@ void TestNumberText::parseLenient_data() {
 void TestNumberText::parseLenient() {
     QFETCH(QString, text);
     QFETCH(double, value);
-    QCOMPARE(ParseLenient(text.toStdString()), value);
+    QCOMPARE(base::ParseLenient(text.toStdString()), value);
 }
 
 void TestNumberText::parseLenientRejectsTooLarge_data() {
@@ -238,7 +240,7 @@ void TestNumberText::parseLenientRejectsTooLarge_data() {
 void TestNumberText::parseLenientRejectsTooLarge() {
     QFETCH(QString, text);
     try {
-        ParseLenient(text.toStdString());
+        base::ParseLenient(text.toStdString());
         QFAIL("no error for a value beyond the range of a double");
     } catch (const HeliostatError& error) {
         QCOMPARE(error.failed(), std::string("ParseLenient"));
@@ -276,7 +278,7 @@ void TestNumberText::parsePort() {
     QFETCH(QString, text);
     QFETCH(bool, valid);
     QFETCH(int, port);
-    const std::optional<std::int32_t> result = ParsePort(text.toStdString());
+    const std::optional<std::int32_t> result = base::ParsePort(text.toStdString());
     QCOMPARE(result.has_value(), valid);
     if (valid) {
         QCOMPARE(*result, port);

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace heliostat::ui {
+namespace heliostat::cycle {
 
 // One entry of the observation-point list; the free-input entry has no coordinates.
 struct ObservatoryPreset {
@@ -29,4 +29,4 @@ struct ObservatoryTexts {
 // `text` exactly, code unit by code unit; nothing for the free-input entry or any other text.
 std::optional<ObservatoryTexts> LookupObservatory(std::string_view text);
 
-}  // namespace heliostat::ui
+}  // namespace heliostat::cycle

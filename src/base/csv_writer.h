@@ -3,12 +3,30 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "cycle/jst_clock.h"
+#include "base/jst_clock.h"
 
-namespace heliostat::table {
+namespace heliostat::base {
+
+// One field of an RFC 4180 record: quoted (with inner quotes doubled) when it holds a comma, a
+// quote or a line break, otherwise unchanged.
+inline std::string CsvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') {
+            quoted += '"';
+        }
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
 
 // Builds the CSV in a large buffer and hands it to stdio in big blocks; nothing on the way
 // allocates, so a year of one-minute rows costs no more than the cycles themselves.
@@ -67,7 +85,7 @@ public:
     }
 
     // "YYYY-MM-DD HH:MM:SS" (the years 1 to 9999).
-    void DateTime(const cycle::JstDateTime& t) {
+    void DateTime(const JstDateTime& t) {
         Reserve(19);
         char* p = buffer_.data() + used_;
         Digits(p, t.year, 4);
@@ -123,4 +141,4 @@ private:
     std::size_t used_ = 0;
 };
 
-}  // namespace heliostat::table
+}  // namespace heliostat::base

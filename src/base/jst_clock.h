@@ -2,8 +2,9 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 
-namespace heliostat::cycle {
+namespace heliostat::base {
 
 // A reading of the local clock, which is Japan Standard Time (UTC + 9 hours) whatever time
 // zone the operating system is set to.
@@ -51,4 +52,8 @@ inline constexpr const char* kSupportedRangeText =
 
 bool IsSupportedDate(const JstDateTime& jst);
 
-}  // namespace heliostat::cycle
+// A record's time stamp: JST with its offset and milliseconds, "2026-12-08T02:57:26.400+09:00",
+// so that records of every program read on one time line.
+std::string RecordStamp(UtcMillis utc);
+
+}  // namespace heliostat::base

@@ -1,6 +1,8 @@
-#include "cycle/jst_clock.h"
+#include "base/jst_clock.h"
 
-namespace heliostat::cycle {
+#include <cstdio>
+
+namespace heliostat::base {
 
 namespace {
 constexpr std::chrono::hours kJstOffset{9};
@@ -49,4 +51,12 @@ bool IsSupportedDate(const JstDateTime& jst) {
     return key(kFirstSupportedJst) <= key(jst) && key(jst) <= key(kLastSupportedJst);
 }
 
-}  // namespace heliostat::cycle
+std::string RecordStamp(UtcMillis utc) {
+    const JstDateTime t = ToJst(utc);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d+09:00", t.year, t.month,
+                  t.day, t.hour, t.minute, t.second, t.millisecond);
+    return text;
+}
+
+}  // namespace heliostat::base

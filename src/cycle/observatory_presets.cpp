@@ -1,8 +1,8 @@
-#include "ui/observatory_presets.h"
+#include "cycle/observatory_presets.h"
 
-#include "cycle/number_text.h"
+#include "base/number_text.h"
 
-namespace heliostat::ui {
+namespace heliostat::cycle {
 
 const std::array<ObservatoryPreset, kObservatoryPresetCount>& ObservatoryPresets() {
     static const std::array<ObservatoryPreset, kObservatoryPresetCount> presets{{
@@ -23,11 +23,11 @@ const std::array<ObservatoryPreset, kObservatoryPresetCount>& ObservatoryPresets
 std::optional<ObservatoryTexts> LookupObservatory(std::string_view text) {
     for (const ObservatoryPreset& preset : ObservatoryPresets()) {
         if (preset.latitude && preset.longitude && preset.name == text) {
-            return ObservatoryTexts{cycle::ShortestText(*preset.latitude),
-                                    cycle::ShortestText(*preset.longitude)};
+            return ObservatoryTexts{base::ShortestText(*preset.latitude),
+                                    base::ShortestText(*preset.longitude)};
         }
     }
     return std::nullopt;
 }
 
-}  // namespace heliostat::ui
+}  // namespace heliostat::cycle

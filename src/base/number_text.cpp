@@ -1,4 +1,4 @@
-#include "cycle/number_text.h"
+#include "base/number_text.h"
 
 #include <algorithm>
 #include <array>
@@ -7,9 +7,9 @@
 #include <limits>
 #include <system_error>
 
-#include "astro/errors.h"
+#include "base/errors.h"
 
-namespace heliostat::cycle {
+namespace heliostat::base {
 
 namespace {
 
@@ -460,4 +460,4 @@ std::optional<std::int32_t> ParsePort(std::string_view text) {
     return static_cast<std::int32_t>(whole);
 }
 
-}  // namespace heliostat::cycle
+}  // namespace heliostat::base
