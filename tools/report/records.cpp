@@ -9,6 +9,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "base/jst_clock.h"
+
 namespace heliostat::report {
 
 namespace {
@@ -297,9 +299,7 @@ std::string JstText(Millis utc) {
 }
 
 std::string JstIsoText(Millis utc) {
-    std::string text = JstText(utc);
-    text[10] = 'T';
-    return text + "+09:00";
+    return base::RecordStamp(base::UtcMillis{std::chrono::milliseconds{utc}});
 }
 
 std::string LineProblem::Text() const {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/csv_writer.h"
 #include "link/link_health.h"
 #include "link/wire.h"
 
@@ -328,20 +329,6 @@ std::string Fixed(double value, int decimals) {
     return text;
 }
 
-std::string CsvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        return std::string(text);
-    }
-    std::string quoted = "\"";
-    for (const char c : text) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + '"';
-}
-
 }  // namespace
 
 Timeline BuildTimeline(std::vector<WindowRow> window,
@@ -516,8 +503,8 @@ std::string SummaryCsv(const Summary& s) {
     const auto row = [&csv](std::string_view item, const std::string& value,
                             const std::string& start = {}, const std::string& end = {},
                             std::string_view reason = {}) {
-        csv += std::string(item) + ',' + value + ',' + start + ',' + end + ',' + CsvField(reason) +
-               "\r\n";
+        csv += std::string(item) + ',' + value + ',' + start + ',' + end + ',' +
+               base::CsvField(reason) + "\r\n";
     };
     if (s.span) {
         row("span", Fixed(static_cast<double>(s.span->Length()) / 1000.0, 3),
