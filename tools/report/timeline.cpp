@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string_view>
 
 #include "base/csv_writer.h"
@@ -393,8 +394,12 @@ Summary Summarise(const Timeline& timeline, std::optional<Span> range) {
     s.replies = CountIn(timeline.replyCounts, all);
     s.invalidReplies = CountIn(timeline.invalidCounts, all);
     s.recordsLost = CountIn(timeline.lostCounts, all);
-    s.controllerCommands = CountIn(timeline.controllerCommands, all);
-    s.controllerRejected = CountIn(timeline.controllerRejected, all);
+    // The controller's clock and the window's need not agree to the millisecond, and its last
+    // rows may come after the window's last: without a range, all of them count.
+    const Span controllerRange = range.value_or(
+        Span{std::numeric_limits<Millis>::min(), std::numeric_limits<Millis>::max()});
+    s.controllerCommands = CountIn(timeline.controllerCommands, controllerRange);
+    s.controllerRejected = CountIn(timeline.controllerRejected, controllerRange);
     for (const StateSpan& state : timeline.states) {
         if (const auto part = Clip(state.span, all)) {
             if (state.state != LinkState::Stopped) {

@@ -376,13 +376,13 @@ private slots:
         QVERIFY2(controller, error.c_str());
         QVERIFY(controller->problems.empty());
         const Timeline t = BuildTimeline(Session().rows, controller->rows);
-        QCOMPARE(t.controllerPositions.size(), std::size_t{4});
+        QCOMPARE(t.controllerPositions.size(), std::size_t{5});
         // UTC with Z, on the window's time line.
         QCOMPARE(JstText(t.controllerPositions[0].time), std::string("2026-12-08 10:00:01.010"));
         QCOMPARE(t.controllerPositions[0].azimuth, 140.0);
         QCOMPARE(t.controllerPositions[3].elevation, 40.0);
         const Summary s = Summarise(t, std::nullopt);
-        QCOMPARE(s.controllerCommands, 3);
+        QCOMPARE(s.controllerCommands, 4);  // the last one after the window's last row
         QCOMPARE(s.controllerRejected, 1205);  // one recorded, 1,204 counted in one row
         // The controller's rows do not stretch the window's session.
         QCOMPARE(JstText(s.span->end), std::string("2026-12-08 10:01:07.800"));
@@ -480,7 +480,7 @@ private slots:
             {"--summary", "--controller-log", kData + "/controller.csv", kData + "/session.csv"});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.contains(QStringLiteral("途絶: 3 回\n")));
-        QVERIFY(run.out.contains(QStringLiteral("コントローラが受けたコマンド: 3（拒否 1205）")));
+        QVERIFY(run.out.contains(QStringLiteral("コントローラが受けたコマンド: 4（拒否 1205）")));
         QVERIFY(run.err.contains(kData +
                                  "/session.csv:28: 時刻「2026-12-08 25:01:06.600」が読めません"));
         QVERIFY(run.err.contains(kData + "/session.csv:31: 最後の行が途中で切れています"));
