@@ -525,7 +525,13 @@ private:
     }
 
     void SummaryTable(double y) {
-        Summary s = Summarise(*input_.timeline, page_);
+        // The whole JST day (within --from/--to), so that a run across midnight loses nothing
+        // between the last row of one page and the first of the next.
+        Span day{JstMidnight(page_.start), JstMidnight(page_.start) + kDayMs - 1};
+        if (input_.range) {
+            day = {std::max(day.start, input_.range->start), std::min(day.end, input_.range->end)};
+        }
+        Summary s = Summarise(*input_.timeline, day);
         Text(QStringLiteral("この日の要約"), kMargin, y, Font(24, true));
         y += 44;
         const auto share = s.OnTargetShare();
