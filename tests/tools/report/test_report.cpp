@@ -78,6 +78,18 @@ double Variance(const QImage& image, const QRectF& rect) {
     return n > 0 ? squares / n - (sum / n) * (sum / n) : 0;
 }
 
+// Pixels of a strong colour: the series and the state band, never the grey grid or text.
+int Saturated(const QImage& image, const QRectF& rect) {
+    int count = 0;
+    const QRect r = rect.toRect().intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) {
+            count += image.pixelColor(x, y).hsvSaturation() > 100 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
 }  // namespace
 
 class TestReport : public QObject {
@@ -382,7 +394,7 @@ private slots:
         QCOMPARE(t.controllerPositions[0].azimuth, 140.0);
         QCOMPARE(t.controllerPositions[3].elevation, 40.0);
         const Summary s = Summarise(t, std::nullopt);
-        QCOMPARE(s.controllerCommands, 4);  // the last one after the window's last row
+        QCOMPARE(s.controllerCommands, 4);     // the last one after the window's last row
         QCOMPARE(s.controllerRejected, 1205);  // one recorded, 1,204 counted in one row
         // The controller's rows do not stretch the window's session.
         QCOMPARE(JstText(s.span->end), std::string("2026-12-08 10:01:07.800"));
@@ -403,14 +415,37 @@ private slots:
         for (const QRectF& rect :
              {layout.azimuthPlot, layout.elevationPlot, layout.beamPlot, layout.band}) {
             QVERIFY(image.rect().contains(rect.toRect()));
-            QVERIFY2(Variance(image, rect) > 50,
+            QVERIFY2(Variance(image, rect) > 30,
                      qPrintable(QStringLiteral("blank at %1,%2").arg(rect.x()).arg(rect.y())));
+        }
+        for (const QRectF& rect : {layout.azimuthPlot, layout.elevationPlot, layout.beamPlot}) {
+            QVERIFY(Saturated(image, rect) > 300);
         }
         // The band is green where the mirror was on target (10:00:12.345 to 10:00:15).
         const double x = layout.band.left() + layout.band.width() * (13.5 / 68.5);
         const QColor c =
             image.pixelColor(static_cast<int>(x), static_cast<int>(layout.band.center().y()));
         QVERIFY2(c.green() > 150 && c.red() < 100, qPrintable(c.name()));
+    }
+
+    // An empty plot (grid only: a variance of about 12 against 70 to 150 with data) fails the
+    // checks above.
+    void emptyPlotsMeasureBlank() {
+        const Timeline t = BuildTimeline(
+            Rows({"time,event,datagram,detail", "2026-12-08T10:00:00.000+09:00,start,,",
+                  "2026-12-08T10:00:30.000+09:00,stop,,"}),
+            {});
+        ReportInput input;
+        input.timeline = &t;
+        PageLayout layout;
+        const QImage image = RenderPage(input, PageSpans(input).front(), &layout);
+        for (const QRectF& rect : {layout.azimuthPlot, layout.elevationPlot}) {
+            QVERIFY2(Variance(image, rect) < 30,
+                     qPrintable(QString::number(Variance(image, rect))));
+        }
+        for (const QRectF& rect : {layout.azimuthPlot, layout.elevationPlot, layout.beamPlot}) {
+            QCOMPARE(Saturated(image, rect), 0);
+        }
     }
 
     void pagesPerDay() {
