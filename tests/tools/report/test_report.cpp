@@ -311,6 +311,48 @@ private slots:
         }
     }
 
+    // The newer window's events: the alarm threshold from start or from the alarm rows, a
+    // parked mirror as an outage from its row, and rows this reader does not know.
+    void newerEvents_data() {
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<double>("threshold");  // -1: none
+        QTest::addColumn<QString>("reason");    // of the one outage, empty: none
+        const QString h = "time,event,datagram,detail";
+        const QString start = "2026-12-08T10:00:00.000+09:00,start,,controller=127.0.0.1:10006";
+        QTest::newRow("threshold given at start")
+            << QStringList{h, start + " beam_alarm=0.5"} << 0.5 << "";
+        QTest::newRow("threshold of an alarm row")
+            << QStringList{h, start,
+                           "2026-12-08T10:00:05.000+09:00,beam-alarm,,beam_error=2.1000 "
+                           "threshold=0.8"}
+            << 0.8 << "";
+        QTest::newRow("no threshold") << QStringList{h, start} << -1.0 << "";
+        QTest::newRow("parked")
+            << QStringList{h,
+                           start,
+                           "2026-12-08T10:00:01.000+09:00,reply,\"0,180.00,.00,parked\",flag="
+                           "parked",
+                           "2026-12-08T10:00:01.000+09:00,parked,,",
+                           "2026-12-08T10:00:02.000+09:00,foreign,\"0,1,2\",from=192.0.2.1:5000",
+                           "2026-12-08T10:00:03.000+09:00,something-new,,x=1",
+                           "2026-12-08T10:00:04.000+09:00,recovered,,"}
+            << -1.0 << "反射鏡の退避";
+    }
+    void newerEvents() {
+        QFETCH(QStringList, rows);
+        QFETCH(double, threshold);
+        QFETCH(QString, reason);
+        const Timeline t = BuildTimeline(Rows(rows), {});
+        QCOMPARE(t.beamThreshold.value_or(-1), threshold);
+        const Summary s = Summarise(t, std::nullopt);
+        QCOMPARE(s.outages.size(), std::size_t{reason.isEmpty() ? 0u : 1u});
+        if (!reason.isEmpty()) {
+            QCOMPARE(QString::fromStdString(s.outages[0].reason), reason);
+            QCOMPARE(s.outages[0].span.Length(), 3000);
+            QCOMPARE(s.replies, 1);
+        }
+    }
+
     // --from/--to cut the counts, the states and the outages.
     void ranges_data() {
         QTest::addColumn<QString>("from");
