@@ -6,10 +6,10 @@
 #include "session_log.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QMap>
 #include <QObject>
-#include <QSet>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -24,6 +24,21 @@ namespace heliostat::antenna {
 // Why ParseCommand refused a payload, in words for the log.
 QString DescribeRejection(const QByteArray& payload);
 
+// An operator's MIN:MAX for one axis.
+using AxisRange = std::pair<double, double>;
+
+// The rotator's limits narrowed to the operator's ranges. Nothing, with *error, when a range
+// reaches outside the rotator's own limits: it may narrow them, never widen them.
+std::optional<Limits> NarrowLimits(const Limits& rotator, const std::optional<AxisRange>& azimuth,
+                                   const std::optional<AxisRange>& elevation, QString* error);
+
+// The cable-wrap rule: of the angles azimuth + k·360 inside [min, max], the one nearest to the
+// rotator's present azimuth; nothing when none is inside.
+std::optional<double> WrapAzimuth(double azimuth, double present, double min, double max);
+
+// The reply "0,AZ,EL" of a direction, its azimuth brought into [0, 360) as the window expects.
+QByteArray DirectionReply(AzEl direction);
+
 // Receives command datagrams, hands the newest target to the rotator thread and answers the
 // sender with the positions that thread reads. The UDP side runs on the event thread that owns
 // the controller and never waits for the rotator.
@@ -34,6 +49,14 @@ public:
     struct Settings {
         double deadband = 0;
         RotatorWorker::Timing rotator;
+        // The operator's narrowing of the rotator's own limits.
+        std::optional<AxisRange> azimuthRange;
+        std::optional<AxisRange> elevationRange;
+        MountGeometry geometry;
+        // Where the watchdog parks the mirror; the watchdog is off when empty or zero.
+        std::optional<AzEl> park;
+        std::chrono::milliseconds watchdog{0};
+        bool parkOnExit = false;
         // While the mount has not reached its target, a reply goes out at least this often
         // even when the position has not changed.
         std::chrono::milliseconds heartbeat{1000};
@@ -41,8 +64,13 @@ public:
         std::chrono::milliseconds foldPeriod{60000};
         // A command from a new sender this soon after another sender's is worth a warning.
         std::chrono::milliseconds senderOverlap{10000};
+        // A warned sender address is remembered this long, and at most this many of them.
+        std::chrono::milliseconds senderMemory{600000};
+        int maxSenders = 1000;
         int csvRejectionsPerSecond = 10;
-        // Empty: every sender may command. Otherwise address and prefix length.
+        int csvCommandsPerSecond = 10;
+        int repliesPerSecond = 10;
+        // Empty: every sender may command. Otherwise network address and prefix length.
         std::vector<std::pair<QHostAddress, int>> allow;
         // A log line per datagram instead of per new target and state change.
         bool verbose = false;
@@ -56,9 +84,12 @@ public:
     bool listen(const QHostAddress& address, quint16 port, QString* error);
     QHostAddress address() const { return socket_.localAddress(); }
     quint16 port() const { return socket_.localPort(); }
+    // The limits in force: the rotator's, narrowed by the operator's ranges.
+    Limits limits() const { return limits_; }
 
-    // Closes the rotator on its thread; false when it did not finish within the time (stuck in
-    // a rotator call), and the process should then exit without waiting for it.
+    // Closes the rotator on its thread (after commanding the park position, with parkOnExit);
+    // false when it did not finish within the time (stuck in a rotator call), and the process
+    // should then exit without waiting for it.
     bool shutdown(std::chrono::milliseconds wait);
 
 private:
@@ -78,27 +109,45 @@ private:
     void reject(const Client& sender, const QString& kind, const QString& line,
                 const QByteArray& shown, const QString& reason);
     bool allowed(const QHostAddress& address) const;
+    // The rotator angles for a commanded direction, or nothing with the reason.
+    std::optional<AzEl> driveTarget(AzEl direction, QString* reason) const;
+    // Hands a target (or, empty, a position request) to the rotator thread.
+    void drive(std::optional<AzEl> target, const QByteArray& shown, const QString& note);
+    void warnSecondSender(const Client& sender, qint64 now);
+    void park();
     void onReport(const RotatorReport& report);
     void onPosition(const RotatorReport& report);
     void flushSummaries(bool all);
-    void reply(const QByteArray& payload);
+    void recordCommand(const Row& row, const QByteArray& position, const QString& rotator,
+                       const QString& note);
+    bool reply(const QByteArray& payload, const Client& to);
 
     SessionLog& log_;
     Settings settings_;
     Limits limits_;
     QUdpSocket socket_;
     QTimer summaryTimer_;
+    QTimer watchdog_;
     QElapsedTimer clock_;
     RejectionFolder folder_;
     RowLimiter csvRejections_;
+    RowLimiter csvCommands_;
+    RowLimiter replies_;
+    RowLimiter news_;
+    qint64 heldReplies_ = 0;
+    qint64 heldNews_ = 0;
+    qint64 heldSince_ = 0;
 
     std::optional<Client> client_;
     std::optional<Client> lastCommander_;
     qint64 lastCommandAt_ = 0;
-    QSet<QString> warnedSenders_;
+    QHash<QString, qint64> warnedSenders_;  // address -> when warned
 
-    std::optional<Angles> lastSent_;    // the last target handed to the rotator
-    std::optional<Angles> lastTarget_;  // the last target logged as new
+    std::optional<AzEl> lastSent_;    // the last rotator target handed to the rotator
+    std::optional<AzEl> lastTarget_;  // the last rotator target logged as new
+    std::optional<AzEl> lastRead_;    // the rotator's angles as last read
+    std::optional<qint64> lastLimitReply_;
+    bool parked_ = false;
     quint64 nextSeq_ = 1;
     QMap<quint64, Row> rows_;
     QByteArray lastReply_;

@@ -23,8 +23,10 @@ std::string HamlibError(const char* call, int code) {
     return text;
 }
 
+}  // namespace
+
 // Errors after which the rotator has to be reopened: the link is gone, silent or out of step.
-MountStatus Classify(int code) {
+MountStatus ClassifyHamlibStatus(int code) {
     switch (-code) {
         case RIG_OK:
             return MountStatus::kOk;
@@ -38,6 +40,8 @@ MountStatus Classify(int code) {
             return MountStatus::kFailed;
     }
 }
+
+namespace {
 
 std::mutex g_sinkMutex;
 std::function<void(std::string_view)> g_sink;
@@ -138,22 +142,22 @@ HamlibMount::~HamlibMount() {
     rot_cleanup(rot_);
 }
 
-MountStatus HamlibMount::setPosition(Angles target, std::string* error) {
+MountStatus HamlibMount::setPosition(AzEl target, std::string* error) {
     const int rc = rot_set_position(rot_, static_cast<azimuth_t>(target.azimuth),
                                     static_cast<elevation_t>(target.elevation));
     if (rc != RIG_OK) {
         *error = HamlibError("rot_set_position", rc);
     }
-    return Classify(rc);
+    return ClassifyHamlibStatus(rc);
 }
 
-MountStatus HamlibMount::position(Angles* present, std::string* error) {
+MountStatus HamlibMount::position(AzEl* present, std::string* error) {
     azimuth_t azimuth = 0;
     elevation_t elevation = 0;
     const int rc = rot_get_position(rot_, &azimuth, &elevation);
     if (rc != RIG_OK) {
         *error = HamlibError("rot_get_position", rc);
-        return Classify(rc);
+        return ClassifyHamlibStatus(rc);
     }
     if (!std::isfinite(azimuth) || !std::isfinite(elevation)) {
         *error = "rot_get_position gave a non-finite angle";

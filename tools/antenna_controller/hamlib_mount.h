@@ -13,6 +13,10 @@ struct s_rot;
 
 namespace heliostat::antenna {
 
+// A Hamlib return code (RIG_OK or a negated error) as the controller treats it: a time-out,
+// I/O, protocol or bus error means the rotator is lost; any other error is a refusal.
+MountStatus ClassifyHamlibStatus(int code);
+
 // One opened Hamlib rotator; closed and released on destruction.
 class HamlibMount : public Mount {
 public:
@@ -39,8 +43,8 @@ public:
     static void RouteMessages(std::function<void(std::string_view)> sink);
 
     Limits limits() const override { return limits_; }
-    MountStatus setPosition(Angles target, std::string* error) override;
-    MountStatus position(Angles* present, std::string* error) override;
+    MountStatus setPosition(AzEl target, std::string* error) override;
+    MountStatus position(AzEl* present, std::string* error) override;
 
     int model() const { return model_; }
     std::string name() const { return name_; }

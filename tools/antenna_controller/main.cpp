@@ -11,9 +11,11 @@
 #include <QFileInfo>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -35,21 +37,27 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
 
-    const ParseResult parsed = ParseOptions(app.arguments().mid(1));
-    if (std::holds_alternative<HelpRequested>(parsed)) {
-        PrintTo(stdout, HelpText(program));
-        return 0;
-    }
-    if (std::holds_alternative<VersionRequested>(parsed)) {
-        PrintTo(stdout, QStringLiteral("%1 %2\n").arg(program, QStringLiteral(HELIOSTAT_VERSION)));
-        return 0;
-    }
-    if (const auto* usage = std::get_if<UsageError>(&parsed)) {
-        PrintTo(stderr, QStringLiteral("%1: %2\n詳しくは %1 --help を見てください。\n")
-                            .arg(program, usage->message));
+    const ParseResult parsed = ParseOptions(app.arguments().mid(1), program);
+    const auto usageError = [&](const QString& message) {
+        PrintTo(
+            stderr,
+            QStringLiteral("%1: %2\n詳しくは %1 --help を見てください。\n").arg(program, message));
         return kExitUsage;
+    };
+    switch (parsed.outcome) {
+        case heliostat::base::CommandLineOutcome::Help:
+            PrintTo(stdout, parsed.text);
+            return 0;
+        case heliostat::base::CommandLineOutcome::Version:
+            PrintTo(stdout,
+                    QStringLiteral("%1 %2\n").arg(program, QStringLiteral(HELIOSTAT_VERSION)));
+            return 0;
+        case heliostat::base::CommandLineOutcome::UsageError:
+            return usageError(parsed.text);
+        case heliostat::base::CommandLineOutcome::Run:
+            break;
     }
-    const Options& options = std::get<Options>(parsed);
+    const Options& options = parsed.options;
 
     SessionLog log(stderr);
     if (!options.logFile.isEmpty()) {
@@ -96,12 +104,37 @@ int main(int argc, char* argv[]) {
 
     const int model = mount->model();
     const QString name = QString::fromStdString(mount->name());
-    const Limits limits = mount->limits();
+    // The operator's ranges and park position are checked against what the rotator reports.
+    QString rangeError;
+    const std::optional<Limits> narrowed =
+        NarrowLimits(mount->limits(), options.azimuthRange, options.elevationRange, &rangeError);
+    if (!narrowed) {
+        return usageError(rangeError);
+    }
+    const Limits limits = *narrowed;
+    if (options.park && (options.park->elevation < limits.minElevation ||
+                         options.park->elevation > limits.maxElevation ||
+                         !WrapAzimuth(options.park->azimuth, options.park->azimuth,
+                                      limits.minAzimuth, limits.maxAzimuth))) {
+        return usageError(QStringLiteral("--park %1,%2 は可動範囲 (方位角 [%3, %4]、仰角 [%5, %6]) "
+                                         "の外です")
+                              .arg(options.park->azimuth)
+                              .arg(options.park->elevation)
+                              .arg(limits.minAzimuth)
+                              .arg(limits.maxAzimuth)
+                              .arg(limits.minElevation)
+                              .arg(limits.maxElevation));
+    }
 
     Controller::Settings settings;
     settings.deadband = options.deadband;
     settings.allow = options.allow;
     settings.verbose = options.verbose;
+    settings.azimuthRange = options.azimuthRange;
+    settings.elevationRange = options.elevationRange;
+    settings.park = options.park;
+    settings.watchdog = std::chrono::milliseconds(std::llround(options.watchdog * 1000));
+    settings.parkOnExit = options.parkOnExit;
     auto reopen = [setup](std::string* error) -> std::unique_ptr<Mount> {
         HamlibMount::OpenFailure ignored = HamlibMount::OpenFailure::kNone;
         return HamlibMount::Open(setup, &ignored, error);
@@ -119,6 +152,18 @@ int main(int argc, char* argv[]) {
         allowed += (allowed.isEmpty() ? QStringLiteral("; commands only from ") : ", ") +
                    QStringLiteral("%1/%2").arg(network.toString()).arg(prefix);
     }
+    QString parking;
+    if (options.park) {
+        parking = QStringLiteral("; park at %1,%2")
+                      .arg(options.park->azimuth, 0, 'f', 2)
+                      .arg(options.park->elevation, 0, 'f', 2);
+        parking += options.watchdog > 0
+                       ? QStringLiteral(" after %1 s without a command").arg(options.watchdog)
+                       : QStringLiteral(", no watchdog");
+        if (options.parkOnExit) {
+            parking += QStringLiteral(" and at exit");
+        }
+    }
     log.event(
         QStringLiteral("started: rotator model %1 \"%2\"%3, azimuth [%4, %5], elevation "
                        "[%6, %7], deadband %8; listening on %9:%10")
@@ -132,7 +177,7 @@ int main(int argc, char* argv[]) {
             .arg(options.deadband)
             .arg(controller.address().toString())
             .arg(controller.port()) +
-        allowed);
+        allowed + parking);
 
     const int rc = app.exec();
     log.event(
@@ -143,8 +188,14 @@ int main(int argc, char* argv[]) {
                                  "closing it")
                       .arg(double(kCloseWait.count()) / 1000));
         std::fflush(nullptr);
-        std::_Exit(rc);
+        std::_Exit(log.lostRows() > 0 ? kExitFailure : rc);
     }
     log.event(QStringLiteral("rotator closed"));
+    if (const qint64 lost = log.lostRows(); lost > 0) {
+        log.event(QStringLiteral("%1 rows of the session record %2 were lost")
+                      .arg(lost)
+                      .arg(options.logFile));
+        return kExitFailure;
+    }
     return rc;
 }

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "base/angles.h"
+
+#include <functional>
 #include <string>
 
 namespace heliostat::antenna {
 
-struct Angles {
-    double azimuth = 0;
-    double elevation = 0;
-};
+using base::AzEl;
 
 struct Limits {
     double minAzimuth = 0;
@@ -27,8 +27,16 @@ public:
     virtual ~Mount() = default;
 
     virtual Limits limits() const = 0;
-    virtual MountStatus setPosition(Angles target, std::string* error) = 0;
-    virtual MountStatus position(Angles* present, std::string* error) = 0;
+    virtual MountStatus setPosition(AzEl target, std::string* error) = 0;
+    virtual MountStatus position(AzEl* present, std::string* error) = 0;
+};
+
+// Between the sky and the mount's own axes: a commanded direction becomes the angles to drive
+// (before the range and the cable-wrap rule), and the angles read become the direction a reply
+// reports. Identity unless a model of the mount's errors is given.
+struct MountGeometry {
+    std::function<AzEl(AzEl)> toMount = [](AzEl sky) { return sky; };
+    std::function<AzEl(AzEl)> toSky = [](AzEl mount) { return mount; };
 };
 
 }  // namespace heliostat::antenna

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "base/angles.h"
+#include "base/command_line.h"
+
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 #include <utility>
-#include <variant>
 #include <vector>
 
 namespace heliostat::antenna {
@@ -21,30 +23,28 @@ struct Options {
     double deadband = 0;
     QString logFile;
     bool verbose = false;
-    // Senders that may command (address, prefix length); empty: everyone.
+    // Senders that may command (network address, prefix length); empty: everyone.
     std::vector<std::pair<QHostAddress, int>> allow;
+    // Narrower ranges than the rotator's own (MIN, MAX), checked once it is open.
+    std::optional<std::pair<double, double>> azimuthRange;
+    std::optional<std::pair<double, double>> elevationRange;
+    // The safe position, the watchdog's time in seconds (0: off) and whether to park at exit.
+    std::optional<base::AzEl> park;
+    double watchdog = 0;
+    bool parkOnExit = false;
 };
 
-// --help was given: print the text and exit 0.
-struct HelpRequested {};
+using ParseResult = base::CommandLine<Options>;
 
-// --version was given: print the program's version and exit 0.
-struct VersionRequested {};
-
-// The command line is wrong: print the message and the usage hint and exit 2.
-struct UsageError {
-    QString message;
-};
-
-using ParseResult = std::variant<Options, HelpRequested, VersionRequested, UsageError>;
-
-// args excludes the program name.
-ParseResult ParseOptions(const QStringList& args);
+// args excludes the program name. Help carries the help text; a usage error its message.
+ParseResult ParseOptions(const QStringList& args,
+                         const QString& programName = QStringLiteral("antenna-controller"));
 
 // "ADDR:PORT", "[v6]:PORT"; port 0 lets the system choose.
 std::optional<std::pair<QHostAddress, quint16>> ParseEndpoint(const QString& text);
 
-// "ADDR" (that address alone) or "ADDR/PREFIX", IPv4 or IPv6.
+// "ADDR" (that address alone) or "ADDR/PREFIX", IPv4 or IPv6, read as Qt reads a subnet
+// ("10.1/16" is 10.1.0.0/16); an IPv4-mapped IPv6 network is the IPv4 one.
 std::optional<std::pair<QHostAddress, int>> ParseNetwork(const QString& text);
 
 QString HelpText(const QString& programName);

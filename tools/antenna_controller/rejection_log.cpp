@@ -11,8 +11,18 @@ QString GroupedCount(qint64 count) {
 }
 
 bool RejectionFolder::add(const QString& sender, const QString& kind, qint64 now) {
-    const QString key = sender + '\n' + kind;
-    const auto it = entries_.find(key);
+    QString key = sender + '\n' + kind;
+    auto it = entries_.find(key);
+    if (it == entries_.end() && entries_.size() >= maxEntries_) {
+        // A flood from ever new addresses is folded into one entry rather than remembered.
+        const QString others = QStringLiteral("other senders");
+        key = others + '\n' + kind;
+        it = entries_.find(key);
+        if (it == entries_.end()) {
+            entries_.insert(key, {others, kind, now, 1});
+            return false;
+        }
+    }
     if (it == entries_.end()) {
         entries_.insert(key, {sender, kind, now, 0});
         return true;

@@ -17,7 +17,8 @@ QString GroupedCount(qint64 count);
 // period. Times are milliseconds of one monotonic clock.
 class RejectionFolder {
 public:
-    explicit RejectionFolder(std::chrono::milliseconds period) : period_(period.count()) {}
+    explicit RejectionFolder(std::chrono::milliseconds period, qsizetype maxEntries = 1000)
+        : period_(period.count()), maxEntries_(maxEntries) {}
 
     // True when this rejection is the first of its sender and kind in a period: log it in full.
     bool add(const QString& sender, const QString& kind, qint64 now);
@@ -32,6 +33,7 @@ private:
         qint64 repeats = 0;
     };
     qint64 period_;
+    qsizetype maxEntries_;
     QHash<QString, Entry> entries_;
 };
 

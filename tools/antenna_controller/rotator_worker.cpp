@@ -25,8 +25,7 @@ RotatorWorker::~RotatorWorker() {
     }
 }
 
-std::optional<std::uint64_t> RotatorWorker::command(std::optional<Angles> target,
-                                                    std::uint64_t seq) {
+std::optional<std::uint64_t> RotatorWorker::command(std::optional<AzEl> target, std::uint64_t seq) {
     std::optional<std::uint64_t> replaced;
     {
         const std::lock_guard lock(mutex_);
@@ -51,9 +50,10 @@ void RotatorWorker::setPolling(bool on) {
     wake_.notify_all();
 }
 
-bool RotatorWorker::stop(std::chrono::milliseconds wait) {
+bool RotatorWorker::stop(std::chrono::milliseconds wait, std::optional<AzEl> last) {
     std::unique_lock lock(mutex_);
     stopping_ = true;
+    lastMove_ = last;
     wake_.notify_all();
     const bool ended = ended_.wait_for(lock, wait, [this] { return finished_; });
     lock.unlock();
@@ -73,7 +73,8 @@ bool RotatorWorker::waitForWork(std::unique_lock<std::mutex>& lock) {
                 return true;
             }
             wake_.wait_until(lock, nextRetry_);
-        } else if (pendingTarget_ || answerWanted_ || (polling_ && now >= nextPoll_)) {
+        } else if (pendingTarget_ || answerWanted_ || readWanted_ ||
+                   (polling_ && now >= nextPoll_)) {
             return true;
         } else if (polling_) {
             wake_.wait_until(lock, nextPoll_);
@@ -115,6 +116,12 @@ void RotatorWorker::run() {
             }
             mount_ = std::move(opened);
             nextPoll_ = Clock::now();
+            readWanted_ = true;
+            // A move cut short by the loss (or one the restarted rotator has forgotten) is
+            // made again, unless a newer command is waiting.
+            if (!pendingTarget_) {
+                pendingTarget_ = driving_;
+            }
             RotatorReport report;
             report.kind = RotatorReport::Kind::kBack;
             report.limits = mount_->limits();
@@ -124,9 +131,13 @@ void RotatorWorker::run() {
             continue;
         }
 
-        const std::optional<Angles> target = std::exchange(pendingTarget_, std::nullopt);
+        const std::optional<AzEl> target = std::exchange(pendingTarget_, std::nullopt);
         const bool answer = std::exchange(answerWanted_, false);
+        readWanted_ = false;
         const std::uint64_t seq = pendingSeq_;
+        if (target) {
+            driving_ = target;
+        }
         lock.unlock();
 
         RotatorReport report;
@@ -142,7 +153,7 @@ void RotatorWorker::run() {
             }
         }
         if (status != MountStatus::kLost) {
-            Angles present;
+            AzEl present;
             error.clear();
             status = mount_->position(&present, &error);
             if (status == MountStatus::kOk) {
@@ -157,11 +168,6 @@ void RotatorWorker::run() {
             }
             lose(error);
             lock.lock();
-            // A move that did not get through is made once the rotator is back, unless a newer
-            // command has come meanwhile.
-            if (target && !report.moved && !pendingTarget_) {
-                pendingTarget_ = target;
-            }
             continue;
         }
         if (!report.position) {
@@ -173,7 +179,12 @@ void RotatorWorker::run() {
         sink_(std::move(report));
         lock.lock();
     }
+    const std::optional<AzEl> last = lastMove_;
     lock.unlock();
+    if (last && mount_) {
+        std::string error;
+        mount_->setPosition(*last, &error);
+    }
     mount_.reset();  // closes the rotator on the thread that used it
     lock.lock();
     finished_ = true;

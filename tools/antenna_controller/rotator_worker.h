@@ -23,13 +23,13 @@ struct RotatorReport {
         kBack,    // reopened and answering again
     };
     Kind kind = Kind::kPoll;
-    std::optional<Angles> position;  // only ever a position actually read from the rotator
-    std::string error;               // why there is no position, or why it was lost
-    std::string moveError;           // kAnswer: set_position was refused
-    bool moved = false;              // kAnswer: set_position was accepted
-    std::uint64_t seq = 0;           // kAnswer: the command answered
-    bool lost = false;               // kAnswer: no position because the rotator was lost
-    Limits limits;                   // kBack: the reopened rotator's limits
+    std::optional<AzEl> position;  // only ever a position actually read from the rotator
+    std::string error;             // why there is no position, or why it was lost
+    std::string moveError;         // kAnswer: set_position was refused
+    bool moved = false;            // kAnswer: set_position was accepted
+    std::uint64_t seq = 0;         // kAnswer: the command answered
+    bool lost = false;             // kAnswer: no position because the rotator was lost
+    Limits limits;                 // kBack: the reopened rotator's limits
 };
 
 // Owns the mount on a thread of its own, so that a slow or hung rotator never stalls the UDP
@@ -56,14 +56,14 @@ public:
 
     // Replaces the pending command; gives the number of the one replaced before the thread took
     // it. target empty: no move, only the position is wanted (a pending target stays).
-    std::optional<std::uint64_t> command(std::optional<Angles> target, std::uint64_t seq);
+    std::optional<std::uint64_t> command(std::optional<AzEl> target, std::uint64_t seq);
     // Periodic position reads on or off.
     void setPolling(bool on);
 
-    // Asks the thread to close the rotator and end; true when it did within the time. False
-    // means it is stuck in a rotator call: the thread is left behind and the caller should
-    // exit the process without waiting for it.
-    bool stop(std::chrono::milliseconds wait);
+    // Asks the thread to close the rotator and end, after commanding `last` if given; true when
+    // it did within the time. False means it is stuck in a rotator call: the thread is left
+    // behind and the caller should exit the process without waiting for it.
+    bool stop(std::chrono::milliseconds wait, std::optional<AzEl> last = std::nullopt);
 
 private:
     void run();
@@ -84,7 +84,10 @@ private:
     bool polling_ = false;
     bool answerWanted_ = false;
     std::uint64_t pendingSeq_ = 0;
-    std::optional<Angles> pendingTarget_;
+    std::optional<AzEl> pendingTarget_;
+    std::optional<AzEl> driving_;   // the target last handed to the rotator
+    std::optional<AzEl> lastMove_;  // commanded before closing
+    bool readWanted_ = true;        // a position read at once (at start, after a reopen)
     std::chrono::steady_clock::time_point nextPoll_;
     std::chrono::steady_clock::time_point nextRetry_;
     std::chrono::milliseconds backoff_{0};

@@ -1,6 +1,11 @@
 #include "session_log.h"
 
+#include "base/csv_writer.h"
+
 #include <QDateTime>
+#include <QFile>
+
+#include <string_view>
 
 namespace heliostat::antenna {
 
@@ -10,17 +15,12 @@ QByteArray Now() {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8();
 }
 
-}  // namespace
-
-QByteArray CsvField(const QByteArray& text) {
-    if (!text.contains(',') && !text.contains('"') && !text.contains('\r') &&
-        !text.contains('\n')) {
-        return text;
-    }
-    QByteArray quoted = text;
-    quoted.replace("\"", "\"\"");
-    return '"' + quoted + '"';
+QByteArray Field(const QByteArray& text) {
+    return QByteArray::fromStdString(
+        base::CsvField(std::string_view(text.constData(), static_cast<size_t>(text.size()))));
 }
+
+}  // namespace
 
 QByteArray Printable(const QByteArray& payload, qsizetype maxBytes) {
     QByteArray out;
@@ -42,15 +42,45 @@ QByteArray Printable(const QByteArray& payload, qsizetype maxBytes) {
 SessionLog::SessionLog(std::FILE* events) : events_(events) {}
 
 bool SessionLog::openCsv(const QString& path, QString* error) {
+    // Appending: a restart (the packaged unit restarts on failure) keeps the earlier record.
+    // Unbuffered, so that each row is one write whose failure is seen at once.
     auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         *error = file->errorString();
         return false;
     }
-    file->write("time,command,position,note\r\n");
-    file->flush();
-    csv_ = std::move(file);
+    return attachCsv(std::move(file), path, error);
+}
+
+bool SessionLog::attachCsv(std::unique_ptr<QIODevice> device, const QString& name, QString* error) {
+    const std::lock_guard lock(mutex_);
+    csv_ = std::move(device);
+    csvName_ = name;
+    if (csv_->size() == 0 && !write(kHeader, error)) {
+        csv_.reset();
+        return false;
+    }
     return true;
+}
+
+bool SessionLog::write(const QByteArray& text, QString* error) {
+    auto* file = qobject_cast<QFileDevice*>(csv_.get());
+    const qint64 start = file ? file->size() : -1;
+    const qint64 written = csv_->write(text);
+    if (written == text.size() && (!file || file->flush())) {
+        return true;
+    }
+    *error = csv_->errorString();
+    if (error->isEmpty() || *error == QStringLiteral("Unknown error")) {
+        *error = QStringLiteral("%1 of %2 bytes written")
+                     .arg(std::max<qint64>(written, 0))
+                     .arg(text.size());
+    }
+    // A full disk takes part of a row; cut it off so that the next row starts a line.
+    if (file && start >= 0 && file->size() > start) {
+        file->resize(start);
+    }
+    return false;
 }
 
 void SessionLog::event(const QString& line) {
@@ -66,14 +96,43 @@ void SessionLog::event(const QString& line) {
 }
 
 void SessionLog::record(const QByteArray& command, const QByteArray& position,
-                        const QString& note) {
+                        const QString& rotator, const QString& note) {
     const std::lock_guard lock(mutex_);
     if (!csv_) {
         return;
     }
-    csv_->write(Now() + ',' + CsvField(command) + ',' + CsvField(position) + ',' +
-                CsvField(note.toUtf8()) + "\r\n");
-    csv_->flush();
+    const QByteArray time = Now();
+    QString error;
+    if (unreported_ > 0) {
+        const QByteArray lostRow =
+            time + ",,,," +
+            Field(QStringLiteral("log: %1 rows could not be written").arg(unreported_).toUtf8()) +
+            "\r\n";
+        if (!write(lostRow, &error)) {
+            ++lost_;
+            ++unreported_;
+            return;
+        }
+        unreported_ = 0;
+    }
+    const QByteArray row = time + ',' + Field(command) + ',' + Field(position) + ',' +
+                           Field(rotator.toUtf8()) + ',' + Field(note.toUtf8()) + "\r\n";
+    if (write(row, &error)) {
+        return;
+    }
+    if (unreported_ == 0) {
+        const QByteArray text = time + " cannot write the log " + csvName_.toUtf8() + ": " +
+                                error.toUtf8() + "; counting the rows lost\n";
+        std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), events_);
+        std::fflush(events_);
+    }
+    ++lost_;
+    ++unreported_;
+}
+
+qint64 SessionLog::lostRows() const {
+    const std::lock_guard lock(mutex_);
+    return lost_;
 }
 
 }  // namespace heliostat::antenna

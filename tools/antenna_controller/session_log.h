@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
+#include <QIODevice>
 #include <QString>
 
 #include <cstdio>
@@ -9,9 +9,6 @@
 #include <mutex>
 
 namespace heliostat::antenna {
-
-// One CSV field by RFC 4180: quoted when it holds a comma, a quote, CR or LF (quotes doubled).
-QByteArray CsvField(const QByteArray& text);
 
 // A received payload made safe for one log line: printable ASCII kept, every other byte as
 // \xNN, cut after maxBytes with the full size noted.
@@ -22,20 +19,37 @@ QByteArray Printable(const QByteArray& payload, qsizetype maxBytes = 80);
 // any thread (Hamlib talks from the rotator thread).
 class SessionLog {
 public:
+    static constexpr const char* kHeader = "time,command,position,rotator,note\r\n";
+
     explicit SessionLog(std::FILE* events);
 
-    // Opens (truncates) the CSV file and writes its header; false with *error if it cannot.
+    // Opens the CSV file for appending, with the header only when it is new or empty; false
+    // with *error if it cannot be opened or the header cannot be written.
     bool openCsv(const QString& path, QString* error);
+    // The same on a device that is already open for writing (tests use a failing one).
+    bool attachCsv(std::unique_ptr<QIODevice> device, const QString& name, QString* error);
 
     // One line: line breaks inside become blanks, an empty text writes nothing.
     void event(const QString& line);
-    // One CSV row; nothing when no CSV file was asked for.
-    void record(const QByteArray& command, const QByteArray& position, const QString& note);
+    // One CSV row; nothing when no CSV file was asked for. A row that cannot be written is
+    // counted: one event line says why, and once writing works again a row says how many
+    // were lost.
+    void record(const QByteArray& command, const QByteArray& position, const QString& rotator,
+                const QString& note);
+
+    // The rows that never reached the file.
+    qint64 lostRows() const;
 
 private:
-    std::mutex mutex_;
+    // With the lock held: the whole text or nothing (a partial row is cut off again).
+    bool write(const QByteArray& text, QString* error);
+
+    mutable std::mutex mutex_;
     std::FILE* events_;
-    std::unique_ptr<QFile> csv_;
+    std::unique_ptr<QIODevice> csv_;
+    QString csvName_;
+    qint64 lost_ = 0;
+    qint64 unreported_ = 0;  // lost since the last row that got through
 };
 
 }  // namespace heliostat::antenna

@@ -117,11 +117,14 @@ inline quint16 FreeTcpPort() {
 // rotctld with Hamlib's simulated rotator on a free loopback port, ready for connections.
 class Rotctld : public ChildProcess {
 public:
-    bool start() {
+    // extra: further rotctld arguments, e.g. {"-C", "min_az=-180,max_az=180"}.
+    bool start(const QStringList& extra = {}) {
         for (int attempt = 0; attempt < 3; ++attempt) {
             port_ = FreeTcpPort();
-            if (port_ == 0 || !ChildProcess::start("rotctld", {"-m", "1", "-T", "127.0.0.1", "-t",
-                                                               QString::number(port_)})) {
+            if (port_ == 0 ||
+                !ChildProcess::start("rotctld", QStringList{"-m", "1", "-T", "127.0.0.1", "-t",
+                                                            QString::number(port_)} +
+                                                    extra)) {
                 continue;
             }
             for (QDeadlineTimer deadline(5000); !deadline.hasExpired();) {
@@ -211,10 +214,10 @@ std::optional<QNetworkDatagram> WaitForDatagram(QUdpSocket& socket, int ms, Pred
     return std::nullopt;
 }
 
-// "0,AZ,EL" as two numbers.
+// "0,AZ,EL" (or with a fourth field) as two numbers.
 inline std::optional<std::pair<double, double>> ReplyAngles(const QByteArray& payload) {
     const QList<QByteArray> fields = payload.split(',');
-    if (fields.size() != 3 || fields[0] != "0") {
+    if (fields.size() < 3 || fields.size() > 4 || fields[0] != "0") {
         return std::nullopt;
     }
     bool okAz = false;

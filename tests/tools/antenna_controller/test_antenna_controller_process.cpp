@@ -45,6 +45,7 @@ private slots:
     void sigintEndsCleanly();
 
     void drivesRotctldThroughTheNetworkModel();
+    void halfTurnRotatorIsDrivenTheShortWay();
     void sigtermWithAFrozenRotctld();
     void senderOutsideAllowDoesNotMoveTheMount();
     void floodOfRejectedDatagramsIsFolded();
@@ -63,6 +64,14 @@ private:
 void TestAntennaControllerProcess::initTestCase() {
     QVERIFY(dir_.isValid());
     csvPath_ = dir_.filePath("session.csv");
+    // A record from an earlier run, which this one appends to.
+    {
+        QFile earlier(csvPath_);
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+        earlier.write(
+            "time,command,position,rotator,note\r\n"
+            "2026-03-20T00:00:00.000Z,,,,earlier run\r\n");
+    }
     controller_ = std::make_unique<Controller>();
     QVERIFY2(controller_->start({"--log", csvPath_}), controller_->errors().constData());
     QVERIFY(controller_->errors().contains(R"(rotator model 1 "Hamlib Dummy")"));
@@ -107,6 +116,16 @@ void TestAntennaControllerProcess::usage_data() {
         << QStringList{"--allow", "127.0.0.1/x"} << 2 << "127.0.0.1/x";
     QTest::newRow("unwritable log")
         << QStringList{"--log", "/nonexistent-dir/x.csv"} << 1 << "/nonexistent-dir/x.csv";
+    QTest::newRow("azimuth range wider than the rotator's")
+        << QStringList{"--az-range", "-180.5:180"} << 2 << "--az-range";
+    QTest::newRow("elevation range wider than the rotator's")
+        << QStringList{"--el-range", "0:91"} << 2 << "--el-range";
+    QTest::newRow("park below the narrowed range")
+        << QStringList{"--el-range", "10:80", "--park", "180,5"} << 2 << "--park 180,5";
+    QTest::newRow("park in the gap of the narrowed range")
+        << QStringList{"--az-range", "10:350", "--park", "0,45"} << 2 << "--park 0,45";
+    QTest::newRow("watchdog without park") << QStringList{"--watchdog", "30"} << 2 << "--park";
+    QTest::newRow("log on a full device") << QStringList{"--log", "/dev/full"} << 1 << "/dev/full";
     QTest::newRow("unreachable rotctld")
         << QStringList{"--model", "2", "--device", "127.0.0.1:1"} << 1 << "rot_open";
 }
@@ -181,24 +200,28 @@ void TestAntennaControllerProcess::validCommandIsAnsweredAtTheSender() {
 void TestAntennaControllerProcess::malformedIsIgnored_data() {
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("empty") << QByteArray() << "empty datagram";
-    QTest::newRow("two fields") << QByteArray("0,10.00") << "2 fields";
-    QTest::newRow("four fields") << QByteArray("0,10.00,5.00,1") << "4 fields";
-    QTest::newRow("first field 1") << QByteArray("1,20.00,5.00") << "first field";
-    QTest::newRow("first field blank") << QByteArray(" 0,20.00,5.00") << "first field";
-    QTest::newRow("azimuth text") << QByteArray("0,abc,5.00") << "azimuth is not a number";
-    QTest::newRow("elevation text") << QByteArray("0,20.00,5x") << "elevation is not a number";
-    QTest::newRow("line feed") << QByteArray("0,20.00,5.00\n") << "elevation is not a number";
-    QTest::newRow("azimuth above range") << QByteArray("0,450.01,5.00") << "azimuth 450.01";
-    QTest::newRow("azimuth below range") << QByteArray("0,-180.01,5.00") << "azimuth -180.01";
-    QTest::newRow("elevation below range") << QByteArray("0,20.00,-0.01") << "elevation -0.01";
-    QTest::newRow("elevation above range") << QByteArray("0,20.00,90.01") << "elevation 90.01";
-    QTest::newRow("60000 bytes") << QByteArray(60000, '\xA5') << "60000 bytes";
+    QTest::addColumn<bool>("limit");  // answered with the present position and "limit"
+    QTest::newRow("empty") << QByteArray() << "empty datagram" << false;
+    QTest::newRow("two fields") << QByteArray("0,10.00") << "2 fields" << false;
+    QTest::newRow("four fields") << QByteArray("0,10.00,5.00,1") << "4 fields" << false;
+    QTest::newRow("first field 1") << QByteArray("1,20.00,5.00") << "first field" << false;
+    QTest::newRow("first field blank") << QByteArray(" 0,20.00,5.00") << "first field" << false;
+    QTest::newRow("azimuth text") << QByteArray("0,abc,5.00") << "azimuth is not a number" << false;
+    QTest::newRow("elevation text")
+        << QByteArray("0,20.00,5x") << "elevation is not a number" << false;
+    QTest::newRow("line feed") << QByteArray("0,20.00,5.00\n") << "elevation is not a number"
+                               << false;
+    QTest::newRow("elevation below range")
+        << QByteArray("0,20.00,-0.01") << "elevation -0.01" << true;
+    QTest::newRow("elevation above range")
+        << QByteArray("0,20.00,90.01") << "elevation 90.01" << true;
+    QTest::newRow("60000 bytes") << QByteArray(60000, '\xA5') << "60000 bytes" << false;
 }
 
 void TestAntennaControllerProcess::malformedIsIgnored() {
     QFETCH(QByteArray, payload);
     QFETCH(QString, reason);
+    QFETCH(bool, limit);
     // Start from rest at a known place, so that any move would show as replies.
     QVERIFY(moveTo("0,010.00,5.00", "0,010.00,5.00", 15000));
     QVERIFY(!WaitForDatagram(*client_, 600, AnyDatagram));
@@ -210,7 +233,13 @@ void TestAntennaControllerProcess::malformedIsIgnored() {
                               csv().mid(recorded).constData(), 5000);
     QVERIFY(csv().mid(recorded).contains(",rejected: ") ||
             csv().mid(recorded).contains("\"rejected: "));
-    QVERIFY2(!WaitForDatagram(*client_, 1000, AnyDatagram), "a rejected datagram moved the mount");
+    QList<QNetworkDatagram> seen;
+    QVERIFY2(
+        !WaitForDatagram(
+            *client_, 1000,
+            [](const QNetworkDatagram& d) { return d.data() != "0,010.00,5.00,limit"; }, &seen),
+        "a rejected datagram moved the mount");
+    QCOMPARE(seen.size(), limit ? 1 : 0);
 
     // Still serving: the next command is answered.
     client_->writeDatagram("0,010.00,5.00", kLoopback, controller_->port());
@@ -243,14 +272,19 @@ void TestAntennaControllerProcess::sigtermEndsWithTheSessionRecord() {
     const QByteArray csv = file.readAll();
     QList<QByteArray> lines = csv.split('\n');
     QCOMPARE(lines.takeLast(), QByteArray());  // the last line ends in CRLF too
-    QCOMPARE(lines.value(0), QByteArray("time,command,position,note\r"));
+    QCOMPARE(lines.value(0), QByteArray("time,command,position,rotator,note\r"));
+    QCOMPARE(lines.value(1), QByteArray("2026-03-20T00:00:00.000Z,,,,earlier run\r"));
+    QCOMPARE(csv.count("time,"), 1);
     const QRegularExpression time(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,)");
     int answered = 0;
     int polls = 0;
     for (const QByteArray& line : lines.mid(1)) {
         QVERIFY2(line.endsWith('\r'), line.constData());
         QVERIFY2(time.match(QString::fromLatin1(line)).hasMatch(), line.constData());
-        if (line.contains(R"(,"0,010.00,5.00","0,)") && line.endsWith(",\"moving to 10,5\"\r")) {
+        // The first sends it, the repeats are answered without sending it again.
+        if (line.contains(R"(,"0,010.00,5.00","0,)") &&
+            (line.endsWith(",\"moving to 10,5\"\r") ||
+             line.endsWith(",\"already moving to 10,5; not sent\"\r"))) {
             ++answered;
         }
         if (line.contains(R"(Z,,"0,)") && line.endsWith(",poll\r")) {
@@ -259,13 +293,13 @@ void TestAntennaControllerProcess::sigtermEndsWithTheSessionRecord() {
     }
     QVERIFY2(answered >= 2, csv.constData());
     QVERIFY(polls >= 3);
-    QVERIFY(csv.contains(",\"0,\"\"1\"\",2\",,rejected: azimuth is not a number\r\n"));
-    QVERIFY(csv.contains(",,,rejected: empty datagram\r\n"));
+    QVERIFY(csv.contains(",\"0,\"\"1\"\",2\",,,rejected: azimuth is not a number\r\n"));
+    QVERIFY(csv.contains("Z,,,,rejected: empty datagram\r\n"));
     QVERIFY(
-        csv.contains(",\"0,450.01,5.00\",,\"rejected: azimuth 450.01 outside the "
-                     "rotator's range [-180, 450]\"\r\n"));
+        csv.contains(",\"0,20.00,90.01\",,,\"rejected: elevation 90.01 outside the "
+                     "rotator's range [0, 90]\"\r\n"));
     // The garbage is recorded shortened and escaped, not as 60000 raw bytes.
-    QVERIFY(csv.contains("\\xa5\\xa5...(60000 bytes),,\"rejected: 1 fields, a command has 3\""));
+    QVERIFY(csv.contains("\\xa5\\xa5...(60000 bytes),,,\"rejected: 1 fields, a command has 3\""));
     QVERIFY(csv.size() < 20000);
 }
 
@@ -305,21 +339,50 @@ void TestAntennaControllerProcess::drivesRotctldThroughTheNetworkModel() {
     rotctld.kill();
     client.writeDatagram("0,009.00,4.00", kLoopback, controller.port());
     QVERIFY(controller.waitForError(QRegularExpression("rotator lost: [^\n]*IO error"), 5000));
-    QVERIFY(!WaitForDatagram(client, 1500, AnyDatagram));
+    QVERIFY(!WaitForDatagram(client, 300, AnyDatagram));
     QCOMPARE(controller.process().state(), QProcess::Running);
 
-    // rotctld back (a fresh one, at 0,0): the newest target reaches it within 5 s.
+    // rotctld back (a fresh one, at 0,0): the first reopen comes half a second after the loss,
+    // and the move the loss cut short is made without another command.
     QVERIFY2(rotctld.restart(), "rotctld did not restart on its port");
     QElapsedTimer back;
     back.start();
     const auto answered = WaitForDatagram(client, 5000, AnyDatagram);
     QVERIFY2(answered, controller.errors().constData());
     qInfo("replies again %lld ms after rotctld restarted", back.elapsed());
-    client.writeDatagram("0,009.00,4.00", kLoopback, controller.port());
     QVERIFY(WaitForDatagram(client, 15000, Reports("0,009.00,4.00")));
-    QVERIFY(controller.waitForError(QRegularExpression("rotator back after"), 2000));
+    const auto backAfter =
+        controller.waitForError(QRegularExpression(R"(rotator back after (\d+\.\d) s)"), 2000);
+    QVERIFY(backAfter);
+    // Retries at 0.5, 1.5 and 3.5 s: the second at the latest, never the 4 s cap.
+    QVERIFY2(backAfter->captured(1).toDouble() < 2.5, qPrintable(backAfter->captured(0)));
     QCOMPARE(controller.errors().count("rotator lost"), 1);
     QCOMPARE(controller.errors().count("rotator back"), 1);
+    QCOMPARE(controller.terminate(), 0);
+}
+
+void TestAntennaControllerProcess::halfTurnRotatorIsDrivenTheShortWay() {
+    Rotctld rotctld;
+    QVERIFY2(rotctld.start({"-C", "min_az=-180,max_az=180"}), "rotctld did not start");
+    Controller controller;
+    QVERIFY2(controller.start(
+                 {"--model", "2", "--device", QStringLiteral("127.0.0.1:%1").arg(rotctld.port())}),
+             controller.errors().constData());
+    QVERIFY(controller.errors().contains("azimuth [-180, 180], elevation [0, 90]"));
+    QUdpSocket client;
+    QVERIFY(client.bind(kLoopback, 0));
+    // North-west is -10 on this rotator, reported as the window wrote it.
+    client.writeDatagram("0,350.00,2.00", kLoopback, controller.port());
+    QList<QNetworkDatagram> seen;
+    QVERIFY2(WaitForDatagram(client, 15000, Reports("0,350.00,2.00"), &seen),
+             seen.isEmpty() ? "no reply" : seen.last().data().constData());
+    const auto position = rotctld.position();
+    QVERIFY(position);
+    QCOMPARE(position->first, -10.0);
+    QCOMPARE(position->second, 2.0);
+    // Below the horizon's limit: not obeyed, and the window is told where the mount is.
+    client.writeDatagram("0,350.00,91.00", kLoopback, controller.port());
+    QVERIFY(WaitForDatagram(client, 2000, Reports("0,350.00,2.00,limit")));
     QCOMPARE(controller.terminate(), 0);
 }
 
