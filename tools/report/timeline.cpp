@@ -354,6 +354,20 @@ Timeline BuildTimeline(std::vector<WindowRow> window,
             out.controllerRejected.push_back({row.time, more ? CountValue(rest) : 1});
             continue;
         }
+        // Rows that stand for others: commands accepted beyond the record's rate, and rows
+        // the controller could not write.
+        const auto countAfter = [&row](std::string_view prefix, std::string_view what) {
+            return row.note.rfind(prefix, 0) == 0 && row.note.find(what) != std::string::npos
+                       ? CountValue(std::string_view(row.note).substr(prefix.size()))
+                       : 0;
+        };
+        if (const long long more = countAfter("accepted: ", " more commands")) {
+            out.controllerCommands.push_back({row.time, more});
+        }
+        if (const long long lost = countAfter("log: ", " could not be written")) {
+            out.lostCounts.push_back({row.time, lost});
+            out.marks.push_back({row.time, MarkKind::Lost, row.note});
+        }
         if (!row.command.empty()) {
             out.controllerCommands.push_back({row.time, 1});
         }

@@ -436,7 +436,9 @@ private slots:
         QCOMPARE(t.controllerPositions[0].azimuth, 140.0);
         QCOMPARE(t.controllerPositions[3].elevation, 40.0);
         const Summary s = Summarise(t, std::nullopt);
-        QCOMPARE(s.controllerCommands, 4);     // the last one after the window's last row
+        // 4 rows (the last one after the window's last row) and 12 counted in one.
+        QCOMPARE(s.controllerCommands, 16);
+        QCOMPARE(s.recordsLost, 7 + 3);        // the window's and the controller's
         QCOMPARE(s.controllerRejected, 1205);  // one recorded, 1,204 counted in one row
         // The controller's rows do not stretch the window's session.
         QCOMPARE(JstText(s.span->end), std::string("2026-12-08 10:01:07.800"));
@@ -557,7 +559,7 @@ private slots:
             {"--summary", "--controller-log", kData + "/controller.csv", kData + "/session.csv"});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.contains(QStringLiteral("途絶: 3 回\n")));
-        QVERIFY(run.out.contains(QStringLiteral("コントローラが受けたコマンド: 4（拒否 1205）")));
+        QVERIFY(run.out.contains(QStringLiteral("コントローラが受けたコマンド: 16（拒否 1205）")));
         QVERIFY(run.err.contains(kData +
                                  "/session.csv:28: 時刻「2026-12-08 25:01:06.600」が読めません"));
         QVERIFY(run.err.contains(kData + "/session.csv:31: 最後の行が途中で切れています"));
