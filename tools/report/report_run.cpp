@@ -162,6 +162,7 @@ int Run(const Options& options, std::FILE* out, std::FILE* err) {
             (p.truncated ? truncated : malformed) += 1;
         }
     };
+    std::vector<Record<WindowRow>> records;
     for (const QString& file : options.sessionFiles) {
         std::string error;
         auto record = ReadWindowRecord(file.toStdString(), error);
@@ -170,9 +171,22 @@ int Run(const Options& options, std::FILE* out, std::FILE* err) {
             return 1;
         }
         problems(record->problems);
-        rows.insert(rows.end(), std::make_move_iterator(record->rows.begin()),
-                    std::make_move_iterator(record->rows.end()));
+        records.push_back(std::move(*record));
     }
+    if (records.size() == 1) {
+        rows = std::move(records.front().rows);
+    } else {
+        std::size_t total = 0;
+        for (const auto& r : records) {
+            total += r.rows.size();
+        }
+        rows.reserve(total);
+        for (auto& r : records) {
+            rows.insert(rows.end(), std::make_move_iterator(r.rows.begin()),
+                        std::make_move_iterator(r.rows.end()));
+        }
+    }
+    records.clear();
     if (!options.controllerFile.isEmpty()) {
         std::string error;
         auto record = ReadControllerRecord(options.controllerFile.toStdString(), error);
