@@ -1,8 +1,12 @@
 // The operator's window: the sun's and the mirror's angles, the sky chart and the link to the
 // antenna controller.
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QIcon>
-#include <QTimer>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 
 #include "link/session_log.h"
@@ -28,9 +32,20 @@ heliostat::ui::ParsedOptions ParseCommandLine(int argc, char* argv[]) {
     return heliostat::ui::ParseWindowOptions(QCoreApplication::arguments());
 }
 
+// A termination signal is turned into an event of the window's thread, where it ends the
+// program as a confirmed 終了 does.
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // A record or a pipe whose reader has gone must not end the program unannounced.
+    std::signal(SIGPIPE, SIG_IGN);
     const heliostat::ui::ParsedOptions parsed = ParseCommandLine(argc, argv);
     switch (parsed.outcome) {
         case heliostat::ui::OptionsOutcome::Help:
@@ -45,11 +60,8 @@ int main(int argc, char* argv[]) {
             break;
     }
 
-    QApplication app(argc, argv);
-    NameTheProgram();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/heliostat.svg")));
-    heliostat::ui::InstallJapaneseQtTexts(app);
-
+    // Opened before the window system, so that a bad record is a usage error with or without
+    // a display.
     std::unique_ptr<heliostat::link::SessionLog> log;
     if (!parsed.options.logPath.isEmpty()) {
         std::string reason;
@@ -61,8 +73,28 @@ int main(int argc, char* argv[]) {
         }
     }
 
+    QApplication app(argc, argv);
+    NameTheProgram();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/heliostat.svg")));
+    heliostat::ui::InstallJapaneseQtTexts(app);
+
     heliostat::ui::frmMain window;
     window.Configure(parsed.options, std::move(log));
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
+        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, notifier] {
+            notifier->setEnabled(false);
+            window.EndWithoutAsking();
+        });
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            sigaction(signal, &action, nullptr);
+        }
+    }
     window.show();
     return app.exec();
 }

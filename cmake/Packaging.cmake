@@ -33,7 +33,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} 
 
 # Manual pages and the changelog: the version goes in, then gzip -n so that rebuilding gives
 # the same bytes.
-set(HELIOSTAT_MAN_PAGES heliostat heliostat-table antenna-controller heliostat-report)
+set(HELIOSTAT_MAN_PAGES
+    heliostat heliostat-table antenna-controller heliostat-calibrate heliostat-report)
 set(heliostat_man_gz)
 set(heliostat_gz)
 foreach(page IN LISTS HELIOSTAT_MAN_PAGES)
@@ -76,8 +77,10 @@ Standard Time at an observation point, points a mirror between the sun and a
 fixed target, draws a polar sky chart, announces sunset and sunrise, and sends
 the mirror angles over UDP to the antenna controller (antenna-controller),
 which drives the mount through Hamlib. heliostat-table prints the same
-calculation over a time range as CSV; heliostat-report turns the session
-records into plots and a summary.
+calculation over a time range as CSV, heliostat-report turns the session
+records into plots and a summary, and heliostat-calibrate records
+calibration observations through the controller and fits a model of the
+mount's errors, which the controller and the table then correct for.
 
 太陽軌道・反射鏡角度計算: 観測点の日本標準時で太陽の位置を計算し、太陽と目標の
 間に反射鏡を向け、天空図を描き、日の入りと日の出を知らせ、反射鏡の角度を UDP で

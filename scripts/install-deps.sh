@@ -9,6 +9,7 @@ packages=(
   libbenchmark-dev
   libhamlib-dev libhamlib-utils
   liberfa-dev
+  libceres-dev
   fonts-ipaexfont-gothic
   xvfb xdotool xauth
   clang libclang-rt-14-dev

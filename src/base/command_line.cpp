@@ -20,6 +20,9 @@ QString UnexpectedValue(const QString& option) {
 QString ExtraArgument(const QString& text) {
     return QStringLiteral("余分な引数です: %1").arg(text);
 }
+QString UnknownCommand(const QString& text) {
+    return QStringLiteral("不明なサブコマンドです: %1").arg(text);
+}
 QString Required(const QString& what) {
     return QStringLiteral("%1 が必要です").arg(what);
 }

@@ -36,6 +36,7 @@ QString UnknownOption(const QString& nameWithDashes);  // 不明なオプショ�
 QString MissingValue(const QString& option);           // --log に値がありません
 QString UnexpectedValue(const QString& option);        // --verbose は値を取りません
 QString ExtraArgument(const QString& text);            // 余分な引数です: x
+QString UnknownCommand(const QString& text);           // 不明なサブコマンドです: x
 QString Required(const QString& what);                 // --from が必要です
 QString Conflict(const QString& first, const QString& second);  // --a と --b は同時に使えません
 // --step「0」は 1～31622400 の整数秒ではありません

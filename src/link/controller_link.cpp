@@ -7,6 +7,7 @@
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -34,14 +35,15 @@ QString IcmpReason(const sock_extended_err& err) {
     const bool v6 = err.ee_origin == SO_EE_ORIGIN_ICMP6;
     if ((v4 && err.ee_type == 3 && err.ee_code == 3) ||
         (v6 && err.ee_type == 1 && err.ee_code == 4)) {
-        return QStringLiteral("コントローラのポートに届きません（port unreachable）");
+        return QStringLiteral("コントローラのポートに届きません");
     }
     if (v4 || v6) {
-        return QStringLiteral("コントローラに届きません（ICMP %1/%2）")
+        return QStringLiteral("コントローラに届きません（ICMP 種別 %1・コード %2）")
             .arg(err.ee_type)
             .arg(err.ee_code);
     }
-    return QStringLiteral("アンテナコントローラへ送信できません（errno %1）").arg(err.ee_errno);
+    return QStringLiteral("アンテナコントローラへ送信できません（エラー番号 %1）")
+        .arg(err.ee_errno);
 }
 
 }  // namespace
@@ -87,14 +89,6 @@ QHostAddress ControllerLink::AddressFromLookup(const QHostInfo& info, const QStr
              "resolve host");
     }
     return found.first();
-}
-
-void ControllerLink::Start(const QString& hostText, std::string_view portText) {
-    Close();
-    const std::optional<QHostAddress> literal = LiteralAddress(hostText);
-    const QHostAddress controller =
-        literal ? *literal : AddressFromLookup(QHostInfo::fromName(hostText), hostText);
-    Open(controller, PortFromText(portText));
 }
 
 void ControllerLink::Open(const QHostAddress& controller, quint16 port) {
@@ -178,39 +172,56 @@ std::optional<QString> ControllerLink::TakeSocketError() {
     return reason;
 }
 
-std::vector<ControllerLink::Arrival> ControllerLink::TakeArrivals() {
+std::vector<ControllerLink::Arrival> ControllerLink::TakeArrivals(int limit) {
     std::vector<Arrival> arrivals;
-    while (socket_->hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = socket_->receiveDatagram();
-        if (!datagram.isValid()) {
-            break;  // nothing readable is left; hasPendingDatagrams would repeat forever
+    if (socket_->state() != QAbstractSocket::BoundState) {
+        return arrivals;
+    }
+    // readDatagram re-arms the socket's read notifier on every call, also when it fails; a loop
+    // that stops at a peek refused by an ICMP error never reads, and the socket goes deaf.
+    QByteArray buffer(65536, Qt::Uninitialized);
+    int refusals = 0;
+    while (static_cast<int>(arrivals.size()) < limit) {
+        if (const auto icmp = TakeSocketError()) {
+            pendingError_ = icmp;
         }
-        // Only the controller's address counts, whatever port it answers from; a stray sender
-        // must not reach the splitter, whose remainder outlives the datagram.
-        if (controller_.isNull() ||
-            !datagram.senderAddress().isEqual(controller_, QHostAddress::ConvertV4MappedToIPv4)) {
+        QHostAddress from;
+        quint16 fromPort = 0;
+        const qint64 size = socket_->readDatagram(buffer.data(), buffer.size(), &from, &fromPort);
+        if (size < 0) {
+            // Nothing read: either nothing is left, or an error stood in place of the data
+            // (the peek takes it), and the data behind it is read next time round.
+            char probe = 0;
+            const int fd = static_cast<int>(socket_->socketDescriptor());
+            if (::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) < 0 &&
+                (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                break;
+            }
+            if (++refusals > 64) {
+                break;
+            }
             continue;
         }
-        Arrival arrival{datagram.data(), std::nullopt};
-        try {
-            arrival.fields = SplitReply(std::string_view(
-                arrival.payload.constData(), static_cast<size_t>(arrival.payload.size())));
-        } catch (const HeliostatError&) {
-            // A reply that cannot be split is dropped silently.
+        Arrival arrival;
+        arrival.payload = buffer.left(size);
+        bool v4 = false;
+        const quint32 v4Address = from.toIPv4Address(&v4);
+        arrival.sender = v4 ? QHostAddress(v4Address).toString() + u':' + QString::number(fromPort)
+                            : QStringLiteral("[%1]:%2").arg(from.toString()).arg(fromPort);
+        arrival.fromController = !controller_.isNull() &&
+                                 from.isEqual(controller_, QHostAddress::ConvertV4MappedToIPv4) &&
+                                 (anyPort_ || fromPort == port_);
+        if (arrival.fromController) {
+            try {
+                arrival.fields = SplitReply(std::string_view(
+                    arrival.payload.constData(), static_cast<size_t>(arrival.payload.size())));
+            } catch (const HeliostatError&) {
+                // A reply that cannot be split is dropped silently.
+            }
         }
         arrivals.push_back(std::move(arrival));
     }
     return arrivals;
-}
-
-std::vector<ReplyFields> ControllerLink::TakeReplies() {
-    std::vector<ReplyFields> replies;
-    for (Arrival& arrival : TakeArrivals()) {
-        if (arrival.fields) {
-            replies.push_back(std::move(*arrival.fields));
-        }
-    }
-    return replies;
 }
 
 }  // namespace heliostat::link

@@ -48,12 +48,19 @@ LinkHealth ClassifyHealth(const HealthInput& input) {
     if (!input.refusal.empty()) {
         return LinkHealth::Silent;
     }
-    if (!input.secondsSinceReply) {
-        return input.secondsSinceStart > input.timeoutSeconds ? LinkHealth::Silent
-                                                              : LinkHealth::Waiting;
-    }
-    if (*input.secondsSinceReply > input.timeoutSeconds) {
+    const bool sending =
+        input.secondsSinceCommand && *input.secondsSinceCommand <= input.timeoutSeconds;
+    if (sending && input.secondsUnanswered && *input.secondsUnanswered > input.timeoutSeconds) {
         return LinkHealth::Silent;
+    }
+    if (!input.secondsSinceReply || *input.secondsSinceReply > input.timeoutSeconds) {
+        return LinkHealth::Waiting;
+    }
+    if (input.flag == "limit") {
+        return LinkHealth::Refused;
+    }
+    if (input.flag == "parked") {
+        return LinkHealth::Parked;
     }
     return AnglesAgree(input.commandedAzimuth, input.commandedElevation, input.reportedAzimuth,
                        input.reportedElevation)
@@ -61,13 +68,30 @@ LinkHealth ClassifyHealth(const HealthInput& input) {
                : LinkHealth::Moving;
 }
 
+static std::string Trimmed(std::string_view text) {
+    const std::size_t begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string_view::npos) {
+        return {};
+    }
+    return std::string(text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1));
+}
+
 std::string SilenceLine(const HealthInput& input) {
+    if (ClassifyHealth(input) == LinkHealth::Refused) {
+        return "コントローラが範囲外の指令を拒否しました（方位角 " +
+               Trimmed(input.commandedAzimuth) + " 仰角 " + Trimmed(input.commandedElevation) +
+               "）";
+    }
+    if (ClassifyHealth(input) == LinkHealth::Parked) {
+        return "コントローラが反射鏡を退避させました（指令が途絶えたため）";
+    }
     if (!input.refusal.empty()) {
         // The chart is narrow: the reason without its technical remark, which the tooltip
         // keeps.
         return input.refusal.substr(0, input.refusal.find("（"));
     }
-    const double age = input.secondsSinceReply ? *input.secondsSinceReply : input.secondsSinceStart;
+    const double age =
+        input.secondsSinceReply ? *input.secondsSinceReply : input.secondsUnanswered.value_or(0);
     return "コントローラから応答なし（" + WholeSeconds(age) + "秒）";
 }
 
@@ -85,6 +109,9 @@ std::string HealthDescription(LinkHealth health, const HealthInput& input) {
                 return input.refusal + "（" + age + "）";
             }
             return "アンテナコントローラから応答がありません（" + age + "）";
+        case LinkHealth::Refused:
+        case LinkHealth::Parked:
+            return SilenceLine(input) + "（" + age + "）";
         case LinkHealth::Moving:
             return "移動中：設定角度との差が0.1°を超えています（" + age + "）";
         case LinkHealth::OnTarget:

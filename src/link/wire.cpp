@@ -19,6 +19,11 @@ std::string CommandPayload(std::string_view azimuthText, std::string_view elevat
     return payload;
 }
 
+std::string StowPayload(const base::AzEl& stow) {
+    return CommandPayload(base::FormatPattern(stow.azimuth, base::kAzimuthPattern),
+                          base::FormatPattern(stow.elevation, base::kElevationPattern));
+}
+
 std::optional<ReplyFields> SplitReply(std::string_view payload) {
     // An empty datagram would otherwise continue the remainder of an older reply and show
     // stale fields; it carries nothing, so it is dropped.
@@ -34,7 +39,7 @@ std::optional<ReplyFields> SplitReply(std::string_view payload) {
     } catch (const HeliostatError&) {
         return std::nullopt;  // all fields are split before any is shown, so nothing is shown
     }
-    return ReplyFields{std::move(fields[1]), std::move(fields[2])};
+    return ReplyFields{std::move(fields[1]), std::move(fields[2]), std::move(fields[3])};
 }
 
 bool IsValidReplyField(std::string_view text) {

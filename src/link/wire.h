@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/angles.h"
+
 namespace heliostat::link {
 
 // The command datagram "0,AZ,EL" from the texts of txtMirrorAzimuth and txtMirrorElevation,
@@ -13,6 +15,7 @@ std::string CommandPayload(std::string_view azimuthText, std::string_view elevat
 struct ReplyFields {
     std::string azimuth;    // second field, shown in txtAntennaAzimuth
     std::string elevation;  // third field, shown in txtAntennaElevation
+    std::string flag;       // fourth field: the controller's word when it did not obey
 };
 
 // Splits a reply datagram with five GetToken calls on ",". Gives nothing (the datagram is
@@ -33,6 +36,9 @@ struct MountCommand {
     double elevation = 0;
 };
 std::optional<MountCommand> ParseCommand(std::string_view payload);
+
+// The stow command, formatted exactly like a mirror command ("0,180.00,.00").
+std::string StowPayload(const base::AzEl& stow);
 
 // The reply "0,AZ,EL" of a mount position, in the window's formats ("000.00" and "##.00").
 std::string ReplyPayload(double azimuth, double elevation);

@@ -3,6 +3,7 @@
 #include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegularExpression>
 #include <cmath>
 
 #include "ui/operator_text.h"
@@ -156,12 +157,29 @@ void ChartView::Print(double x, double y, std::string_view text) {
 }
 
 void ChartView::ShowFailure(const QString& message) {
-    const QFont messageFont = MessageFont();
-    const QFontMetricsF metrics(messageFont);
+    // Two whole lines: a message too long for them first loses its step name ("（日没時刻）"
+    // before the "："), then the font shrinks; the reason itself is never cut.
     const double maxWidth = image_.width() - 2 * kMargin;
-    const QStringList lines = WrapText(
-        message, [&metrics](const QString& t) { return metrics.horizontalAdvance(t); }, maxWidth,
-        2);
+    QString text = message;
+    QFont messageFont = MessageFont();
+    QStringList lines;
+    for (int attempt = 0;; ++attempt) {
+        const QFontMetricsF m(messageFont);
+        lines = WrapText(
+            text, [&m](const QString& t) { return m.horizontalAdvance(t); }, maxWidth, 2);
+        const bool whole = !lines.last().endsWith(u'…') || text.endsWith(u'…');
+        if (whole || messageFont.pixelSize() <= 6) {
+            break;
+        }
+        const QString shorter = QString(text).replace(
+            QRegularExpression(QStringLiteral("（[^（）]*）：")), QStringLiteral("："));
+        if (shorter != text) {
+            text = shorter;
+        } else {
+            messageFont.setPixelSize(messageFont.pixelSize() - 1);
+        }
+    }
+    const QFontMetricsF metrics(messageFont);
     double width = 0;
     for (const QString& line : lines) {
         width = std::max(width, metrics.horizontalAdvance(line));
@@ -234,15 +252,30 @@ void ChartView::PlaceNotice() {
         noticeShown_.clear();
         return;
     }
-    const QFontMetricsF metrics(MessageFont());
-    const QString shown =
-        WrapText(
-            notice_, [&metrics](const QString& t) { return metrics.horizontalAdvance(t); },
-            image_.width() - 2 * kMargin, 1)
-            .value(0);
-    const QSizeF size(metrics.horizontalAdvance(shown), metrics.height());
-    noticeBox_ = QRectF(FreePlace(size, Obstacles()), size);
-    noticeShown_ = shown;
+    // Two lines of the chart's width, in a smaller font when the text needs it.
+    noticeFont_ = MessageFont();
+    for (;;) {
+        const QFontMetricsF m(noticeFont_);
+        noticeShown_ = WrapText(
+            notice_, [&m](const QString& t) { return m.horizontalAdvance(t); },
+            image_.width() - 2 * kMargin, 2);
+        if (!noticeShown_.last().endsWith(u'…') || noticeFont_.pixelSize() <= 7) {
+            break;
+        }
+        noticeFont_.setPixelSize(noticeFont_.pixelSize() - 1);
+    }
+    const QFontMetricsF metrics(noticeFont_);
+    double width = 0;
+    for (const QString& line : noticeShown_) {
+        width = std::max(width, metrics.horizontalAdvance(line));
+    }
+    // A pixel of air around every label, so that the line never touches one.
+    QList<QRectF> avoid;
+    for (const QRectF& r : Obstacles()) {
+        avoid << r.adjusted(-1, -1, 1, 1);
+    }
+    const QSizeF size(width, metrics.height() * static_cast<double>(noticeShown_.size()));
+    noticeBox_ = QRectF(FreePlace(size, avoid), size);
 }
 
 QColor ChartView::PixelAtTwips(double x, double y) const {
@@ -255,12 +288,17 @@ void ChartView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.drawImage(event->rect(), image_, event->rect());
     if (!notice_.isEmpty()) {
-        const QFont messageFont = MessageFont();
-        const QFontMetricsF metrics(messageFont);
-        painter.setFont(messageFont);
+        const QFontMetricsF metrics(noticeFont_);
+        painter.setFont(noticeFont_);
+        // A plain backing, as under a failure message, keeps grid lines out of the text.
+        painter.fillRect(noticeBox_.adjusted(-1, 0, 1, 0), Background());
         painter.setPen(QColor(255, 0, 0));
-        painter.drawText(QPointF(noticeBox_.left(), noticeBox_.top() + metrics.ascent()),
-                         noticeShown_);
+        for (qsizetype i = 0; i < noticeShown_.size(); ++i) {
+            painter.drawText(
+                QPointF(noticeBox_.left(), noticeBox_.top() + metrics.ascent() +
+                                               metrics.height() * static_cast<double>(i)),
+                noticeShown_.at(i));
+        }
     }
     // A thin sunken edge, on screen only, so the chart reads as its own area.
     painter.setPen(palette().color(QPalette::Mid));

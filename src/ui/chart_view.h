@@ -52,11 +52,13 @@ public:
     // text or sun marker.
     void ShowFailure(const QString& message);
 
-    // One red line over the chart (the link's silence), kept across clearings until replaced
-    // or removed with an empty text; placed like a failure message, also clear of that.
+    // A red notice over the chart (the link's state, a record that cannot be written), at most
+    // two lines, kept across clearings until replaced or removed with an empty text; placed
+    // like a failure message, clear of that and of every label.
     void SetNotice(const QString& line);
     const QString& Notice() const { return notice_; }
     const QRectF& NoticeBox() const { return noticeBox_; }
+    const QStringList& NoticeLines() const { return noticeShown_; }
 
     // How many times the chart has been cleared, so that a caller can tell whether a cycle
     // got as far as redrawing it.
@@ -86,8 +88,9 @@ private:
     cycle::FillStyle fillStyle_ = cycle::FillStyle::Transparent;
     QColor fillColor_ = Qt::black;
     QString notice_;
-    QString noticeShown_;  // as drawn, cut to the chart's width
+    QStringList noticeShown_;  // as drawn: at most two lines of the chart's width
     QRectF noticeBox_;
+    QFont noticeFont_;
     int clearCount_ = 0;
 };
 

@@ -1,22 +1,18 @@
 #pragma once
 
 #include <QWidget>
-#include <chrono>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/jst_clock.h"
 #include "cycle/solcal.h"
 #include "cycle/window_state.h"
-#include "link/link_health.h"
+#include "link/controller_session.h"
 #include "link/session_log.h"
 #include "ui/window_options.h"
 
 class QComboBox;
-class QHostAddress;
-class QHostInfo;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -26,21 +22,18 @@ class QSessionManager;
 class QTimer;
 class QUdpSocket;
 
-namespace heliostat::link {
-class ControllerLink;
-}
-
 namespace heliostat::ui {
 
 class ChartView;
 
 // The operator's window. Controls carry their inventory names as member and objectName; the
-// handlers only move texts between widgets, the cycle and the controller link.
+// handlers only move texts between widgets, the cycle and the link session.
 class frmMain : public QWidget, public cycle::CycleHost {
     Q_OBJECT
 
 public:
     explicit frmMain(heliostat::base::UtcClock clock = heliostat::base::SystemUtcNow,
+                     link::SteadyClock steady = std::chrono::steady_clock::now,
                      QWidget* parent = nullptr);
     ~frmMain() override;
 
@@ -50,9 +43,12 @@ public:
     // first start.
     void Configure(const WindowOptions& options, std::unique_ptr<link::SessionLog> log);
 
-    // What the 現在 fields show about the link, and the replies dropped as invalid.
-    link::LinkHealth Health() const { return health_; }
-    int InvalidReplies() const { return invalidReplies_; }
+    link::ControllerSession& Session() const { return *session_; }
+    link::LinkHealth Health() const { return session_->Health(); }
+    int InvalidReplies() const { return session_->InvalidReplies(); }
+
+    // Ends the program as a confirmed 終了 does, without asking (a termination signal).
+    void EndWithoutAsking();
 
     // CycleHost
     std::string ReadText(cycle::Field field) override;
@@ -65,7 +61,6 @@ public slots:
     void cmdClose_Click();
     void Timer_cal_Timer();
     void tmrTime_Timer();
-    void Winsock1_DataArrival();
     void ComboObservatory_Click();
     void ComboObservatory_Change();
 
@@ -78,33 +73,23 @@ private:
     void FillObservatoryList();
     void ApplyObservatoryText();
     void StopLink();
-    void StartLink(const QHostAddress& controller, quint16 port);
-    void LookupFinished(const QHostInfo& info);
+    void LinkStarted();
     void FailStart(const QString& message);
-    void CancelLookup();
-    void SendStow();
-    void Log(std::string_view event, std::string_view datagram = {}, std::string_view detail = {});
-    void UpdateHealth();
+    void ShowReply(const QString& azimuth, const QString& elevation);
+    void ShowHealth(link::LinkHealth health, const QString& tooltip, const QString& notice);
     void ShowStale(bool stale);
+    void UpdateTargetTip();
+    void UpdateClockTip();
+    void EndSession();
     bool ConfirmQuit();
     void Form_QueryUnload_Session(QSessionManager& manager);
     QLineEdit* FieldEdit(cycle::Field field) const;
 
     base::UtcClock clock_;
     cycle::WindowState state_;
-    link::ControllerLink* link_ = nullptr;
-
+    link::ControllerSession* session_ = nullptr;
     WindowOptions options_;
-    std::unique_ptr<link::SessionLog> log_;
-    QTimer* healthTimer_ = nullptr;  // refreshes the link's colours while running
-    int lookupId_ = -1;              // a host-name lookup in progress
-    QString lookupHost_;
-    quint16 lookupPort_ = 0;
-    std::optional<std::chrono::system_clock::time_point> startedAt_, lastValidReply_;
-    std::string commandedAzimuth_, commandedElevation_;
-    std::string refusal_;
-    link::LinkHealth health_ = link::LinkHealth::Stopped;
-    int invalidReplies_ = 0;
+    bool clockLogged_ = false;  // the clock's trouble is recorded once per run
 
 public:
     // The controls, in the inventory's order.

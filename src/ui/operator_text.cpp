@@ -8,7 +8,7 @@
 
 namespace heliostat::ui {
 
-std::optional<StowPosition> ParseStow(std::string_view text) {
+std::optional<base::AzEl> ParseStow(std::string_view text) {
     const std::size_t comma = text.find(',');
     if (comma == std::string_view::npos || text.find(',', comma + 1) != std::string_view::npos) {
         return std::nullopt;
@@ -20,12 +20,24 @@ std::optional<StowPosition> ParseStow(std::string_view text) {
         !(*elevation >= -90 && *elevation <= 90)) {
         return std::nullopt;
     }
-    return StowPosition{*azimuth, *elevation};
+    return base::AzEl{*azimuth, *elevation};
 }
 
-std::string StowPayload(const StowPosition& stow) {
-    return link::CommandPayload(base::FormatPattern(stow.azimuth, base::kAzimuthPattern),
-                                base::FormatPattern(stow.elevation, base::kElevationPattern));
+QColor HealthTint(link::LinkHealth health) {
+    switch (health) {
+        case link::LinkHealth::Silent:
+        case link::LinkHealth::Refused:
+        case link::LinkHealth::Parked:
+            return QColor(255, 150, 150);
+        case link::LinkHealth::Moving:
+        case link::LinkHealth::Waiting:
+            return QColor(255, 235, 110);
+        case link::LinkHealth::OnTarget:
+            return QColor(150, 230, 150);
+        case link::LinkHealth::Stopped:
+            break;
+    }
+    return {};
 }
 
 QString JapaneseClockText(const base::JstDateTime& jst) {

@@ -1,26 +1,27 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <optional>
 #include <string_view>
 
+#include "base/angles.h"
 #include "base/jst_clock.h"
+#include "link/link_health.h"
+#include "link/wire.h"
 
 namespace heliostat::ui {
 
-// Where --stow puts the mirror, degrees.
-struct StowPosition {
-    double azimuth = 0;
-    double elevation = 0;
-};
+// "AZ,EL" of --stow: two numbers by the strict rule, azimuth 0 to 360 and elevation -90 to 90.
+std::optional<base::AzEl> ParseStow(std::string_view text);
 
-// "AZ,EL": two numbers by the strict rule, azimuth 0 to 360 and elevation -90 to 90.
-std::optional<StowPosition> ParseStow(std::string_view text);
+using link::StowPayload;
 
-// The stow command, formatted exactly like a mirror command ("0,180.00,.00").
-std::string StowPayload(const StowPosition& stow);
+// The 現在 fields' background for a link health: red, yellow or green; invalid (the normal
+// background) when stopped.
+QColor HealthTint(link::LinkHealth health);
 
 // The clock label's text in the Japanese form "2026/12/08 1:36:22", whatever the locale.
 QString JapaneseClockText(const base::JstDateTime& jst);

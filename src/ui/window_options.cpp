@@ -3,32 +3,63 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
-#include "base/number_text.h"
+#include "ui/operator_text.h"
 
 namespace heliostat::ui {
 
+namespace {
+
+struct OptionText {
+    const char* shortName;
+    const char* name;
+    const char* value;  // empty: a switch
+    const char* help;
+};
+
+// The options in the order --help lists them; the parser is built from the same list.
+constexpr OptionText kOptions[] = {
+    {"", "log", "ファイル", "送信・受信の記録を CSV でファイル（通常のファイル）に追記する"},
+    {"", "stow", "AZ,EL", "計算停止と終了のとき反射鏡を方位角 AZ・仰角 EL へ退避させる"},
+    {"", "reply-timeout", "秒", "この秒数応答がなければ応答なしとする（既定 3）"},
+    {"", "pointing", "方式", "反射鏡の向けかた：mean（既定）または exact（精密）"},
+    {"", "reply-from-any-port", "",
+     "コントローラのアドレスからの応答を送信元ポートを問わず受け入れる（別のソケットから"
+     "応答するコントローラ向け）"},
+    {"", "beam-alarm", "度", "光の誤差がこの角度を 5 秒超え続けたら知らせる"},
+    {"h", "help", "", "この説明を表示して終了する"},
+    {"v", "version", "", "版を表示して終了する"},
+};
+
+}  // namespace
+
+QString WindowHelpText() {
+    QString text = QStringLiteral(
+        "使いかた: heliostat [オプション]\n"
+        "太陽軌道・反射鏡角度計算：太陽を追って反射鏡の角度をアンテナコントローラへ送ります。\n"
+        "\nオプション:\n");
+    for (const OptionText& o : kOptions) {
+        QString names = *o.shortName
+                            ? QStringLiteral("-%1, --%2")
+                                  .arg(QLatin1StringView(o.shortName), QLatin1StringView(o.name))
+                            : QStringLiteral("--%1").arg(QLatin1StringView(o.name));
+        if (*o.value) {
+            names += u' ' + QString::fromUtf8(o.value);
+        }
+        text += QStringLiteral("  %1\n        %2\n").arg(names, QString::fromUtf8(o.help));
+    }
+    return text;
+}
+
 ParsedOptions ParseWindowOptions(const QStringList& arguments) {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("太陽軌道・反射鏡角度計算（heliostat）：太陽を追って反射鏡の角度を"
-                       "アンテナコントローラへ送ります。"));
-    const QCommandLineOption log(
-        QStringLiteral("log"),
-        QStringLiteral("送信と受信を CSV の記録 (session log) として FILE に追記する"),
-        QStringLiteral("FILE"));
-    const QCommandLineOption stow(
-        QStringLiteral("stow"),
-        QStringLiteral("計算停止と終了のとき反射鏡を方位角 AZ・仰角 EL へ退避 (stow) させる"),
-        QStringLiteral("AZ,EL"));
-    const QCommandLineOption timeout(
-        QStringLiteral("reply-timeout"),
-        QStringLiteral("この秒数応答がなければ応答なし (silent) とする（既定 3）"),
-        QStringLiteral("SECONDS"));
-    const QCommandLineOption pointing(
-        QStringLiteral("pointing"),
-        QStringLiteral("反射鏡の向けかた (pointing)：mean（既定）または exact（精密）"),
-        QStringLiteral("MODE"));
-    parser.addOptions({log, stow, timeout, pointing});
+    for (const OptionText& o : kOptions) {
+        QStringList names{QString::fromLatin1(o.name)};
+        if (*o.shortName) {
+            names.prepend(QString::fromLatin1(o.shortName));
+        }
+        parser.addOption(
+            QCommandLineOption(names, QString::fromUtf8(o.help), QString::fromUtf8(o.value)));
+    }
     // The command line is read before the GUI exists, so Qt's own window-system options
     // (-platform offscreen, -style ...) are still in it: accept them silently and leave them to
     // the QApplication that follows.
@@ -36,75 +67,69 @@ ParsedOptions ParseWindowOptions(const QStringList& arguments) {
     for (const char* name :
          {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
           "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style", "stylesheet"}) {
-        QCommandLineOption qtOption(QString::fromLatin1(name), QString(), QStringLiteral("VALUE"));
-        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(qtOption);
+        parser.addOption(
+            QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("VALUE")));
     }
     for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
-        QCommandLineOption qtOption(QString::fromLatin1(name));
-        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(qtOption);
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
     }
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
 
     ParsedOptions parsed;
-    const auto usage = [&parsed](const QString& message) {
+    try {
+        base::Parse(parser, arguments);
+        if (parser.isSet(QStringLiteral("help"))) {
+            parsed.outcome = OptionsOutcome::Help;
+            parsed.text = WindowHelpText();
+            return parsed;
+        }
+        if (parser.isSet(QStringLiteral("version"))) {
+            parsed.outcome = OptionsOutcome::Version;
+            parsed.text = QCoreApplication::applicationName() + u' ' +
+                          QCoreApplication::applicationVersion() + u'\n';
+            return parsed;
+        }
+        WindowOptions& options = parsed.options;
+        if (parser.isSet(QStringLiteral("log"))) {
+            options.logPath = parser.value(QStringLiteral("log"));
+            if (options.logPath.isEmpty()) {
+                throw base::UsageError(base::usage::MissingValue(QStringLiteral("log")));
+            }
+        }
+        if (parser.isSet(QStringLiteral("stow"))) {
+            const QString text = parser.value(QStringLiteral("stow"));
+            options.stow = ParseStow(text.toStdString());
+            if (!options.stow) {
+                throw base::UsageError(base::usage::BadValue(
+                    QStringLiteral("stow"), text,
+                    QStringLiteral(" 方位角,仰角（0～360 と -90～90 の数）")));
+            }
+        }
+        if (parser.isSet(QStringLiteral("reply-timeout"))) {
+            // A thousandth of a second is below any sensible wait, a day far beyond it.
+            options.replyTimeoutSeconds = base::ReadNumber(
+                QStringLiteral("reply-timeout"), parser.value(QStringLiteral("reply-timeout")),
+                0.001, 86400, QStringLiteral("（秒）"));
+        }
+        if (parser.isSet(QStringLiteral("pointing"))) {
+            const QString mode = parser.value(QStringLiteral("pointing"));
+            if (mode == QStringLiteral("mean")) {
+                options.pointing = cycle::Pointing::Mean;
+            } else if (mode == QStringLiteral("exact")) {
+                options.pointing = cycle::Pointing::Exact;
+            } else {
+                throw base::UsageError(base::usage::BadValue(QStringLiteral("pointing"), mode,
+                                                             QStringLiteral(" mean か exact ")));
+            }
+        }
+        options.replyFromAnyPort = parser.isSet(QStringLiteral("reply-from-any-port"));
+        if (parser.isSet(QStringLiteral("beam-alarm"))) {
+            options.beamAlarmDegrees = base::ReadNumber(QStringLiteral("beam-alarm"),
+                                                        parser.value(QStringLiteral("beam-alarm")),
+                                                        0, 180, QStringLiteral("（度）"));
+        }
+    } catch (const base::UsageError& error) {
         parsed.outcome = OptionsOutcome::UsageError;
-        parsed.text = message;
-        return parsed;
-    };
-    if (!parser.parse(arguments)) {
-        return usage(parser.errorText());
-    }
-    if (parser.isSet(help)) {
-        parsed.outcome = OptionsOutcome::Help;
-        parsed.text = parser.helpText();
-        return parsed;
-    }
-    if (parser.isSet(version)) {
-        parsed.outcome = OptionsOutcome::Version;
-        parsed.text = QCoreApplication::applicationName() + u' ' +
-                      QCoreApplication::applicationVersion() + u'\n';
-        return parsed;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        return usage(
-            QStringLiteral("余分な引数です: %1").arg(parser.positionalArguments().join(u' ')));
-    }
-    WindowOptions& options = parsed.options;
-    if (parser.isSet(log)) {
-        options.logPath = parser.value(log);
-        if (options.logPath.isEmpty()) {
-            return usage(QStringLiteral("--log にはファイル名が要ります"));
-        }
-    }
-    if (parser.isSet(stow)) {
-        options.stow = ParseStow(parser.value(stow).toStdString());
-        if (!options.stow) {
-            return usage(
-                QStringLiteral("--stow「%1」は 方位角,仰角（0～360, -90～90）ではありません")
-                    .arg(parser.value(stow)));
-        }
-    }
-    if (parser.isSet(timeout)) {
-        const auto seconds = base::ParseStrict(parser.value(timeout).toStdString());
-        // The comparison is false for NaN; a day is far beyond any sensible wait.
-        if (!seconds || !(*seconds > 0 && *seconds <= 86400)) {
-            return usage(QStringLiteral("--reply-timeout「%1」は正の秒数ではありません")
-                             .arg(parser.value(timeout)));
-        }
-        options.replyTimeoutSeconds = *seconds;
-    }
-    if (parser.isSet(pointing)) {
-        const QString mode = parser.value(pointing);
-        if (mode == QStringLiteral("mean")) {
-            options.pointing = cycle::Pointing::Mean;
-        } else if (mode == QStringLiteral("exact")) {
-            options.pointing = cycle::Pointing::Exact;
-        } else {
-            return usage(QStringLiteral("--pointing「%1」は mean か exact で指定します").arg(mode));
-        }
+        parsed.text = error.message();
     }
     return parsed;
 }

@@ -4,30 +4,31 @@
 #include <QStringList>
 #include <optional>
 
+#include "base/angles.h"
+#include "base/command_line.h"
 #include "cycle/solcal.h"
 #include "link/link_health.h"
-#include "ui/operator_text.h"
 
 namespace heliostat::ui {
 
 // The window's command line.
 struct WindowOptions {
     QString logPath;  // --log FILE; empty: no session record
-    std::optional<StowPosition> stow;
+    std::optional<base::AzEl> stow;
     double replyTimeoutSeconds = link::kDefaultReplyTimeoutSeconds;
     cycle::Pointing pointing = cycle::Pointing::Mean;
+    bool replyFromAnyPort = false;
+    std::optional<double> beamAlarmDegrees;
 };
 
-enum class OptionsOutcome { Run, Help, Version, UsageError };
+using OptionsOutcome = base::CommandLineOutcome;
+using ParsedOptions = base::CommandLine<WindowOptions>;
 
-struct ParsedOptions {
-    OptionsOutcome outcome = OptionsOutcome::Run;
-    WindowOptions options;
-    QString text;  // the help or version text, or the usage error's message
-};
+// The whole of `heliostat --help`, in Japanese.
+QString WindowHelpText();
 
-// Parses the arguments (the program name first) with QCommandLineParser. Needs a
-// QCoreApplication for the application name and version.
+// Parses the arguments (the program name first). Needs a QCoreApplication for the
+// application name and version.
 ParsedOptions ParseWindowOptions(const QStringList& arguments);
 
 }  // namespace heliostat::ui

@@ -19,8 +19,8 @@ help_options=$(printf '%s\n' "$help" |
     grep -oE '^  (-[^- ,]+, )*--[a-z0-9][a-z0-9-]*' | grep -oE -- '--[a-z0-9-]+$' |
     grep -vx -- '--help-all' | sort -u || true)
 
-# In the page, an option is named on the tag line that follows .TP in the OPTIONS section
-# (オプション in a page written in Japanese).
+# In the page, an option is named on the tag line that follows .TP in the OPTIONS (Japanese
+# pages: オプション) section.
 page_options=$(awk '/^\.SH/ { opts = ($2 == "OPTIONS" || $2 == "オプション"); next }
                     opts && /^\.TP/ { tag = 1; next }
                     opts && tag { print; tag = 0 }' "$page" |

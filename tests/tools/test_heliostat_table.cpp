@@ -1,4 +1,5 @@
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "version/version.h"
@@ -308,6 +309,74 @@ private slots:
         QCOMPARE(rows[1].mid(1, 1) + rows[1].mid(10), (QStringList{"night", "", ""}));
     }
 
+    // A mount whose encoders read 0.8° high in azimuth and 0.4° low in elevation: the
+    // controller drives 0.8° more and 0.4° less than the command, by day and by night, and the
+    // beam error is where the model says the mount then points, so the same 8.86°.
+    void mountModelColumns() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("model.json");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QByteArray json = R"({"format": "heliostat-mount-model", "version": 1, "parameters": {)";
+        for (const auto& [name, value] : {std::pair{"azimuth_offset", "0.8"},
+                                          {"elevation_offset", "-0.4"},
+                                          {"tilt_north", "0"},
+                                          {"tilt_east", "0"},
+                                          {"axis_skew", "0"},
+                                          {"mirror_cant", "0"}}) {
+            json += QByteArray("\"") + name + "\": {\"value\": " + value +
+                    ", \"standard_error\": 0.001}" + (QByteArray(name) == "mirror_cant" ? "" : ",");
+        }
+        file.write(json + "}}");
+        file.close();
+        const Run run =
+            Table({"--lat", "35", "--lon", "135", "--target-el", "10", "--target-az", "200",
+                   "--from", "2026-06-21 12:00:00", "--to", "2026-06-21 23:00:00", "--step",
+                   "39600", "--beam-error", "--mount-model", path});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.startsWith(kHeader + ",beam_error,mount_azimuth,mount_elevation\r\n"));
+        const auto rows = Rows(run.out);
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].mid(4, 3), (QStringList{"44.21", "188.82", "0,188.82,44.21"}));
+        QCOMPARE(rows[0].mid(10), (QStringList{"", "8.86", "189.620", "43.810"}));
+        QCOMPARE(rows[1][1], QStringLiteral("night"));
+        QCOMPARE(rows[1][11], QString());
+        QCOMPARE(rows[1][12].toDouble(), rows[1][5].toDouble() + 0.8);
+        QCOMPARE(rows[1][13].toDouble(), rows[1][4].toDouble() - 0.4);
+        // The two columns are all the option adds.
+        const Run plain = Table({"--lat", "35", "--lon", "135", "--target-el", "10", "--target-az",
+                                 "200", "--from", "2026-06-21 12:00:00", "--to",
+                                 "2026-06-21 23:00:00", "--step", "39600", "--beam-error"});
+        QCOMPARE(run.out.section("\r\n", 1, 1),
+                 plain.out.section("\r\n", 1, 1) + ",189.620,43.810");
+    }
+
+    void badMountModel_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing") << QByteArray() << "を開けません";
+        QTest::newRow("over five degrees")
+            << QByteArray(R"({"format": "heliostat-mount-model", "version": 1, "parameters":
+                {"azimuth_offset": {"value": 6, "standard_error": 0}}})")
+            << "parameters.azimuth_offset.value 6°";
+    }
+    void badMountModel() {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("model.json");
+        if (!json.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(json);
+        }
+        const Run run = Table({"--lat", "35", "--lon", "135", "--target-el", "10", "--target-az",
+                               "200", "--from", "2026-06-21 12:00:00", "--mount-model", path});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.contains(says), qPrintable(run.err));
+    }
+
     void helpAndVersion_data() {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("expected");
@@ -329,9 +398,10 @@ private slots:
             return;
         }
         // Every option, the cities and the supported dates are named.
-        for (const char* name : {"--lat", "--lon", "--preset", "--target-el", "--target-az",
-                                 "--from", "--to", "--step", "--pointing", "--beam-error", "--help",
-                                 "--version", "那覇", "1900-03-01", "2100-02-28"}) {
+        for (const char* name :
+             {"--lat", "--lon", "--preset", "--target-el", "--target-az", "--from", "--to",
+              "--step", "--pointing", "--beam-error", "--mount-model", "--help", "--version",
+              "那覇", "1900-03-01", "2100-02-28"}) {
             QVERIFY2(run.out.contains(QString::fromUtf8(name)), name);
         }
     }

@@ -103,14 +103,30 @@ private slots:
         QCOMPARE(support::RedPixelCount(chart.Image()), 0);
     }
 
+    // Two whole lines: a long message loses its step name, never its reason.
+    void failureIsRecordedInRed_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("reason");  // the part that must be shown whole
+        QTest::newRow("short") << "観測点緯度が数値ではありません"
+                               << "観測点緯度が数値ではありません";
+        QTest::newRow("long, with a step name")
+            << "日没・日の出時刻の計算に失敗しました（日没時刻）：太陽が一日中昇らない極夜の日です"
+            << "：太陽が一日中昇らない極夜の日です";
+    }
+
     void failureIsRecordedInRed() {
+        QFETCH(QString, message);
+        QFETCH(QString, reason);
         ChartView chart;
         heliostat::cycle::DrawEmptyChart(chart);
-        chart.ShowFailure(QStringLiteral("観測点緯度が数値ではありません"));
+        chart.ShowFailure(message);
         const auto& op = chart.Operations().back();
         QCOMPARE(op.kind, Kind::Failure);
-        QCOMPARE(op.text, QStringLiteral("観測点緯度が数値ではありません"));
+        QCOMPARE(op.text, message);
         QVERIFY(support::IsSunRed(op.outline));
+        const QString shown = op.lines.join(QString());
+        QVERIFY2(shown.endsWith(reason) && !shown.contains(u'…'), qPrintable(shown));
+        QVERIFY(op.lines.size() <= 2);
     }
 
     // Keep their places, and do not run into one another.
@@ -134,14 +150,18 @@ private slots:
     // neither is, nor the sun.
     void noticeAvoidsTextsAndSun_data() {
         QTest::addColumn<bool>("night");
-        QTest::newRow("day") << false;
-        QTest::newRow("night") << true;
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("day") << false << "コントローラから応答なし（12秒）";
+        QTest::newRow("night") << true << "コントローラから応答なし（12秒）";
+        QTest::newRow("day, two lines")
+            << false << "コントローラが範囲外の指令を拒否しました（方位角 188.82 仰角 44.21）";
     }
 
     void noticeAvoidsTextsAndSun() {
         QFETCH(bool, night);
+        QFETCH(QString, notice);
         ChartView chart;
-        chart.SetNotice(QStringLiteral("コントローラから応答なし（12秒）"));
+        chart.SetNotice(notice);
         heliostat::cycle::DrawChartBackground(chart);
         if (night) {
             heliostat::cycle::PRINTRISE(chart, 4, 48);
@@ -159,6 +179,7 @@ private slots:
             QVERIFY2(!covered.intersects(chart.NoticeBox()), qPrintable(op.text));
         }
         QVERIFY(QRectF(QPointF(0, 0), chart.size()).contains(chart.NoticeBox()));
+        QCOMPARE(chart.NoticeLines().join(QString()).remove(u' '), QString(notice).remove(u' '));
     }
 };
 

@@ -140,6 +140,9 @@ private slots:
                                   << "frmMain" << QRect(392, 312, 97, 49);
         QTest::newRow("cmdClose") << "cmdClose"
                                   << "frmMain" << QRect(392, 368, 97, 41);
+        // 1212 twips high, so that it ends inside the 415-pixel window (1332 would not).
+        QTest::newRow("Frame3") << "Frame3"
+                                << "frmMain" << QRect(200, 328, 185, 81);
         QTest::newRow("Frame4") << "Frame4"
                                 << "frmMain" << QRect(8, 152, 193, 81);
         QTest::newRow("combo in its frame") << "ComboObservatory"

@@ -1,8 +1,14 @@
 // The window's plain helpers: stow text, clock text, message wrapping and the command line.
+#include <sys/stat.h>
+
+#include <csignal>
+
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "ui/clock_sync.h"
 #include "ui/operator_text.h"
 #include "ui/window_options.h"
 
@@ -72,6 +78,60 @@ private slots:
         QCOMPARE(JapaneseClockText(t), text);
     }
 
+    // The clock label's tooltip and the record's `clock` row: only trouble is recorded.
+    void clockSync_data() {
+        QTest::addColumn<int>("state");  // -1 unknown, 0 unsynchronised, 1 synchronised
+        QTest::addColumn<double>("error");
+        QTest::addColumn<QString>("tip");
+        QTest::addColumn<QString>("row");
+        QTest::newRow("unknown") << -1 << 0.0 << "時計の同期状態を調べられません"
+                                 << "state=unknown";
+        QTest::newRow("unsynchronised")
+            << 0 << 0.0
+            << "時計は同期されていません（太陽の位置は時計の誤差1秒につき約0.004°ずれます）"
+            << "state=unsynchronised";
+        QTest::newRow("synchronised")
+            << 1 << 0.0125 << "時計は同期されています（推定誤差 12.5 ミリ秒）"
+            << "";
+        QTest::newRow("exactly 1 s")
+            << 1 << 1.0 << "時計は同期されています（推定誤差 1000.0 ミリ秒）"
+            << "";
+        QTest::newRow("over 1 s")
+            << 1 << 1.5
+            << "時計は同期されていますが推定誤差が 1500.0 ミリ秒あります（1秒につき約0.004°）"
+            << "state=synchronised estimated_error=1.500";
+    }
+
+    void clockSync() {
+        QFETCH(int, state);
+        QFETCH(double, error);
+        QFETCH(QString, tip);
+        QFETCH(QString, row);
+        std::optional<ClockSync> sync;
+        if (state >= 0) {
+            sync = ClockSync{state == 1, error};
+        }
+        QCOMPARE(ClockSyncText(sync), tip);
+        QCOMPARE(QString::fromStdString(ClockTrouble(sync)), row);
+    }
+
+    // A termination signal ends the program as a confirmed 終了: exit rows, status 0.
+    void terminationSignal() {
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("session.csv"));
+        QProcess program;
+        program.start(QStringLiteral(HELIOSTAT_WINDOW_BINARY), {QStringLiteral("--log"), log});
+        QVERIFY(program.waitForStarted());
+        QTest::qWait(1500);
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(file.readAll().endsWith(",exit,,\r\n"), qPrintable(log));
+    }
+
     // Every character one unit wide, so the breaks are the rule's and not a font's.
     void wrap_data() {
         QTest::addColumn<QString>("text");
@@ -106,11 +166,18 @@ private slots:
     void options_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<OptionsOutcome>("outcome");
-        QTest::addColumn<QString>("summary");  // log|stow payload|timeout|pointing
-        QTest::newRow("none") << QStringList{} << OptionsOutcome::Run << "||3|mean";
+        QTest::addColumn<QString>("summary");  // log|stow payload|timeout|pointing|any port|alarm
+        QTest::newRow("none") << QStringList{} << OptionsOutcome::Run << "||3|mean|0|";
         QTest::newRow("all") << QStringList{"--log",           "s.csv", "--stow",     "180,0",
                                             "--reply-timeout", "1.5",   "--pointing", "exact"}
-                             << OptionsOutcome::Run << "s.csv|0,180.00,.00|1.5|exact";
+                             << OptionsOutcome::Run << "s.csv|0,180.00,.00|1.5|exact|0|";
+        QTest::newRow("mean named")
+            << QStringList{"--pointing", "mean"} << OptionsOutcome::Run << "||3|mean|0|";
+        QTest::newRow("any port, alarm")
+            << QStringList{"--reply-from-any-port", "--beam-alarm", "0.5"} << OptionsOutcome::Run
+            << "||3|mean|1|0.5";
+        QTest::newRow("alarm not a number")
+            << QStringList{"--beam-alarm", "x"} << OptionsOutcome::UsageError << "";
         QTest::newRow("help") << QStringList{"-h"} << OptionsOutcome::Help << "";
         QTest::newRow("version") << QStringList{"--version"} << OptionsOutcome::Version
                                  << "heliostat 9.8.7\n";
@@ -129,7 +196,7 @@ private slots:
             << QStringList{"--log"} << OptionsOutcome::UsageError << "";
         QTest::newRow("Qt's window-system options pass")
             << QStringList{"-platform", "offscreen", "-reverse", "--pointing", "exact"}
-            << OptionsOutcome::Run << "||3|exact";
+            << OptionsOutcome::Run << "||3|exact|0|";
     }
 
     void options() {
@@ -142,13 +209,22 @@ private slots:
             QVERIFY(!parsed.text.isEmpty());
         } else if (outcome == OptionsOutcome::Version) {
             QCOMPARE(parsed.text, summary);
+        } else if (outcome == OptionsOutcome::Help) {
+            // Japanese throughout: no English sentence of Qt's parser.
+            QVERIFY2(parsed.text.startsWith(QStringLiteral("使いかた: heliostat")),
+                     qPrintable(parsed.text));
+            QVERIFY2(
+                !parsed.text.contains(QRegularExpression(QStringLiteral("[A-Za-z]{3,} [a-z]{2,}"))),
+                qPrintable(parsed.text));
         } else if (outcome == OptionsOutcome::Run) {
             const WindowOptions& o = parsed.options;
             const QString got =
                 o.logPath + u'|' +
                 (o.stow ? QString::fromStdString(StowPayload(*o.stow)) : QString()) + u'|' +
                 QString::number(o.replyTimeoutSeconds) + u'|' +
-                (o.pointing == heliostat::cycle::Pointing::Exact ? "exact" : "mean");
+                (o.pointing == heliostat::cycle::Pointing::Exact ? "exact" : "mean") + u'|' +
+                QString::number(o.replyFromAnyPort) + u'|' +
+                (o.beamAlarmDegrees ? QString::number(*o.beamAlarmDegrees) : QString());
             QCOMPARE(got, summary);
         }
     }
@@ -165,6 +241,11 @@ private slots:
         QTest::newRow("version") << QStringList{"-v"} << 0 << true;
         QTest::newRow("help without a display") << QStringList{"--help"} << 0 << false;
         QTest::newRow("usage error without a display") << QStringList{"--bogus"} << 2 << false;
+        QTest::newRow("log a directory, without a display")
+            << QStringList{"--log", "/tmp"} << 2 << false;
+        QTest::newRow("log a device, without a display")
+            << QStringList{"--log", "/dev/full"} << 2 << false;
+        QTest::newRow("log a FIFO without a reader") << QStringList{"--log", "FIFO"} << 2 << false;
     }
 
     void exitStatus() {
@@ -179,6 +260,9 @@ private slots:
             env.remove(QStringLiteral("WAYLAND_DISPLAY"));
             program.setProcessEnvironment(env);
         }
+        QTemporaryDir dir;
+        QVERIFY(::mkfifo(dir.filePath("fifo").toUtf8().constData(), 0600) == 0);
+        args.replaceInStrings(QStringLiteral("FIFO"), dir.filePath("fifo"));
         program.start(QStringLiteral(HELIOSTAT_WINDOW_BINARY), args);
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);

@@ -16,6 +16,7 @@
 
 #include "base/jst_clock.h"
 #include "cycle/solcal.h"
+#include "link/loopback_peer.h"
 #include "link/wire.h"
 #include "ui/chart_view.h"
 
@@ -41,37 +42,7 @@ struct ManualClock {
     }
 };
 
-// A UDP socket on a loopback address that records what arrives and can answer.
-class Peer {
-public:
-    explicit Peer(const QHostAddress& address = QHostAddress(QStringLiteral("127.0.0.1"))) {
-        bound_ = socket_.bind(address, 0);
-        QObject::connect(&socket_, &QUdpSocket::readyRead, [this] {
-            while (socket_.hasPendingDatagrams()) {
-                received_.push_back(socket_.receiveDatagram());
-            }
-        });
-    }
-    bool Bound() const { return bound_; }
-    quint16 Port() const { return socket_.localPort(); }
-    QList<QNetworkDatagram>& Received() { return received_; }
-    QList<QByteArray> Payloads() const {
-        QList<QByteArray> payloads;
-        for (const QNetworkDatagram& d : received_) {
-            payloads.push_back(d.data());
-        }
-        return payloads;
-    }
-    bool SendTo(const QByteArray& payload, quint16 port) {
-        return socket_.writeDatagram(payload, QHostAddress(QStringLiteral("127.0.0.1")), port) ==
-               payload.size();
-    }
-
-private:
-    QUdpSocket socket_;
-    QList<QNetworkDatagram> received_;
-    bool bound_ = false;
-};
+using link::test::Peer;
 
 // Waits for the next modal message box, remembers it and answers it with `answer`.
 class ModalAnswerer {

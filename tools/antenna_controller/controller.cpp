@@ -63,12 +63,14 @@ std::optional<QByteArray> RawPayload(AzEl angles, QString* error) {
     }
 }
 
-std::optional<QByteArray> SafeDirectionReply(AzEl direction, QString* error) {
+// The reply for the rotator's angles: the direction the geometry says they face.
+std::optional<QByteArray> SafeDirectionReply(const MountGeometry& geometry, AzEl rotator,
+                                             QString* error) {
     try {
-        return DirectionReply(direction);
+        return DirectionReply(geometry.toSky(rotator));
     } catch (const std::exception& e) {
         *error =
-            QStringLiteral("position %1 cannot be written: %2").arg(Degrees(direction), e.what());
+            QStringLiteral("position %1 cannot be written: %2").arg(Degrees(rotator), e.what());
         return std::nullopt;
     }
 }
@@ -273,7 +275,14 @@ bool Controller::allowed(const QHostAddress& address) const {
 }
 
 std::optional<AzEl> Controller::driveTarget(AzEl direction, QString* reason) const {
-    const AzEl mount = settings_.geometry.toMount(direction);
+    AzEl mount;
+    try {
+        mount = settings_.geometry.toMount(direction);
+    } catch (const std::exception& e) {
+        // A mount model has no angles that face there (too near its azimuth axis).
+        *reason = QStringLiteral("no mount angles face %1: %2").arg(Degrees(direction), e.what());
+        return std::nullopt;
+    }
     if (!(mount.elevation >= limits_.minElevation && mount.elevation <= limits_.maxElevation)) {
         *reason = QStringLiteral("elevation %1 outside the rotator's range [%2, %3]")
                       .arg(Degrees(mount.elevation), Degrees(limits_.minElevation),
@@ -383,8 +392,7 @@ void Controller::handle(const QByteArray& payload, const Client& sender) {
         // The window learns that the mount did not obey: where it is, marked, once a second.
         if (lastRead_ && (!lastLimitReply_ || now - *lastLimitReply_ >= 1000)) {
             QString ignored;
-            if (const auto present =
-                    SafeDirectionReply(settings_.geometry.toSky(*lastRead_), &ignored)) {
+            if (const auto present = SafeDirectionReply(settings_.geometry, *lastRead_, &ignored)) {
                 lastLimitReply_ = now;
                 reply(*present + ",limit", sender);
             }
@@ -563,7 +571,7 @@ void Controller::onPosition(const RotatorReport& report) {
 
     QString error = QString::fromStdString(report.error);
     const std::optional<QByteArray> present =
-        report.position ? SafeDirectionReply(settings_.geometry.toSky(*report.position), &error)
+        report.position ? SafeDirectionReply(settings_.geometry, *report.position, &error)
                         : std::nullopt;
     if (!present) {
         // A lost rotator has a line of its own, which follows.

@@ -2,6 +2,7 @@
 // and answers with the mount's present angles.
 #include "controller.h"
 #include "hamlib_mount.h"
+#include "mount_model_file/mount_correction.h"
 #include "options.h"
 #include "quit_on_signal.h"
 #include "session_log.h"
@@ -135,6 +136,25 @@ int main(int argc, char* argv[]) {
     settings.park = options.park;
     settings.watchdog = std::chrono::milliseconds(std::llround(options.watchdog * 1000));
     settings.parkOnExit = options.parkOnExit;
+    if (options.mountModel) {
+        const heliostat::mount_file::MountCorrection correction(*options.mountModel);
+        settings.geometry.toMount = [correction](AzEl sky) { return correction.ToMount(sky); };
+        settings.geometry.toSky = [correction](AzEl mount) {
+            return correction.ToDirection(mount);
+        };
+        const auto p = heliostat::astro::MountParameters(*options.mountModel);
+        log.event(QStringLiteral("mount model %1: azimuth offset %2, elevation offset %3, tilt "
+                                 "north %4 east %5, axis skew %6, mirror cant %7 (degrees); "
+                                 "commands are driven through its inverse, replies are its "
+                                 "forward direction")
+                      .arg(options.mountModelFile)
+                      .arg(p[0])
+                      .arg(p[1])
+                      .arg(p[2])
+                      .arg(p[3])
+                      .arg(p[4])
+                      .arg(p[5]));
+    }
     auto reopen = [setup](std::string* error) -> std::unique_ptr<Mount> {
         HamlibMount::OpenFailure ignored = HamlibMount::OpenFailure::kNone;
         return HamlibMount::Open(setup, &ignored, error);

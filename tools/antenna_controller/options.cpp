@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "base/command_line.h"
+#include "mount_model_file/mount_model_file.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -70,6 +71,12 @@ struct Definitions {
         "SECONDS"};
     QCommandLineOption parkOnExit{"park-on-exit",
                                   "SIGINT / SIGTERM でも --park の位置へ動かしてから終了します。"};
+    QCommandLineOption mountModel{
+        "mount-model",
+        "heliostat-calibrate が当てはめた架台モデル (JSON)。指令の方向をモデルで架台の角度に"
+        "直してから範囲と近回りの規則で動かし、読んだ角度はモデルで鏡が実際に向く方向に直して"
+        "返信します (記録の rotator 列は架台自身の角度)。",
+        "FILE"};
     QCommandLineOption help{{"h", "help"}, "この説明を表示します。"};
     QCommandLineOption version{{"v", "version"}, "バージョンを表示します。"};
 
@@ -81,7 +88,7 @@ struct Definitions {
             "終了コード: 0 正常終了 (SIGINT / SIGTERM を含む)、1 失敗 (ローテータ、ポート、"
             "記録ファイルを開けない、記録の行が失われた等)、2 コマンドラインの誤り。");
         parser.addOptions({listen, model, device, conf, deadband, log, verbose, allow, azRange,
-                           elRange, park, watchdog, parkOnExit, help, version});
+                           elRange, park, watchdog, parkOnExit, mountModel, help, version});
     }
 };
 
@@ -259,6 +266,10 @@ ParseResult ParseOptions(const QStringList& args, const QString& programName) {
             throw UsageError(usage::Required("--park-on-exit には --park"));
         }
         options.verbose = parser.isSet(defs.verbose);
+        if (parser.isSet(defs.mountModel)) {
+            options.mountModelFile = parser.value(defs.mountModel);
+            options.mountModel = mount_file::ReadMountModelFile(options.mountModelFile).model;
+        }
     } catch (const UsageError& error) {
         result = ParseResult{};
         result.outcome = base::CommandLineOutcome::UsageError;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "astro/mount_model.h"
 #include "base/angles.h"
 #include "base/command_line.h"
 
@@ -32,6 +33,9 @@ struct Options {
     std::optional<base::AzEl> park;
     double watchdog = 0;
     bool parkOnExit = false;
+    // The fitted errors of the mount (heliostat-calibrate) and the file they came from.
+    std::optional<astro::MountModel> mountModel;
+    QString mountModelFile;
 };
 
 using ParseResult = base::CommandLine<Options>;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <exception>
@@ -15,13 +16,16 @@
 #include <vector>
 
 #include "astro/bisector.h"
+#include "astro/mount_model.h"
 #include "astro/precise_sun.h"
+#include "base/command_line.h"
 #include "base/csv_writer.h"
 #include "base/errors.h"
 #include "base/number_text.h"
 #include "cycle/observatory_presets.h"
 #include "cycle/solcal.h"
 #include "link/wire.h"
+#include "mount_model_file/mount_model_file.h"
 #include "version/version.h"
 
 namespace heliostat::table {
@@ -33,7 +37,7 @@ using cycle::Field;
 constexpr const char* kUsage = R"(使い方 / usage:
   heliostat-table --lat TEXT --lon TEXT --target-el TEXT --target-az TEXT
                   --from "YYYY-MM-DD HH:MM:SS" [--to "YYYY-MM-DD HH:MM:SS"] [--step SECONDS]
-                  [--pointing mean|exact] [--beam-error]
+                  [--pointing mean|exact] [--beam-error] [--mount-model FILE]
   heliostat-table --preset NAME --target-el TEXT --target-az TEXT --from ...
 
 Runs the heliostat window's calculation cycle for every instant from --from to --to
@@ -52,6 +56,10 @@ and prints one CSV row per cycle (RFC 4180) on standard output:
   beam_error        with --beam-error only, last: degrees (two decimals) between the target
                     and the sunlight the commanded mirror reflects, the sun taken from the
                     precise ephemeris; empty on night and error rows
+  mount_azimuth,    with --mount-model only, the last two: the mount angles (three decimals)
+  mount_elevation   the antenna controller drives for the command with that model; empty
+                    on error rows. --beam-error then takes the mirror where the model says
+                    those two texts point
 
 Options:
 )";
@@ -90,6 +98,7 @@ constexpr OptionEntry kOptions[] = {
     {"", "step", "SECONDS", "whole seconds between cycles, 1 to 31622400 (default: 60)"},
     {"", "pointing", "MODE", "mean (default) or exact: precise sun, mirror on the bisector"},
     {"", "beam-error", "", "add the column beam_error"},
+    {"", "mount-model", "FILE", "add the mount angles for the model heliostat-calibrate fitted"},
     {"h", "help", "", "show this help and exit"},
     {"v", "version", "", "show the version and exit"},
 };
@@ -122,6 +131,7 @@ struct Options {
     long long step = 60;
     cycle::Pointing pointing = cycle::Pointing::Mean;
     bool beamError = false;
+    std::optional<astro::MountModel> mountModel;
 };
 
 // The fields the cycle reads and writes, in memory instead of widgets.
@@ -212,7 +222,8 @@ std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, 
                              &targetEl = option("target-el"), &targetAz = option("target-az"),
                              &from = option("from"), &to = option("to"), &step = option("step"),
                              &pointing = option("pointing"), &beamError = option("beam-error"),
-                             &help = option("help"), &version = option("version");
+                             &mountModel = option("mount-model"), &help = option("help"),
+                             &version = option("version");
 
     if (!parser.parse(arguments)) {
         if (!parser.unknownOptionNames().isEmpty()) {
@@ -265,6 +276,13 @@ std::optional<int> ParseArguments(const QStringList& arguments, std::FILE* out, 
         }
     }
     options.beamError = parser.isSet(beamError);
+    if (parser.isSet(mountModel)) {
+        try {
+            options.mountModel = mount_file::ReadMountModelFile(parser.value(mountModel)).model;
+        } catch (const base::UsageError& e) {
+            throw UsageError{Utf8(e.message())};
+        }
+    }
     // An explicit --lat or --lon wins over the city; with several cities the first counts.
     std::optional<cycle::ObservatoryTexts> city;
     for (const QString& name : parser.values(preset)) {
@@ -310,7 +328,9 @@ base::JstDateTime ReadTime(const std::string& text, const char* option) {
 // The beam error of a day row: the mirror where the command sends it (the two texts of the
 // datagram, so the two-decimal rounding counts), the sun where it truly stands at that instant,
 // whichever method pointed the mirror.
-double RowBeamError(TableHost& host, const cycle::WindowState& state, astro::UtcTime utc) {
+// With a mount model the mirror is where the model puts the two mount-angle texts instead.
+double RowBeamError(TableHost& host, const cycle::WindowState& state, astro::UtcTime utc,
+                    const std::optional<astro::SkyDirection>& mirror) {
     const auto mirrorEl = base::ParseStrict(host.Text(Field::MirrorElevation));
     const auto mirrorAz = base::ParseStrict(host.Text(Field::MirrorAzimuth));
     if (!mirrorEl || !mirrorAz) {
@@ -318,8 +338,41 @@ double RowBeamError(TableHost& host, const cycle::WindowState& state, astro::Utc
     }
     const astro::PreciseSunPosition sun =
         astro::PreciseSun(utc, astro::Site{state.Latitude, state.Longitude, 0});
-    return astro::BeamError({*mirrorEl, *mirrorAz}, {sun.elevation, sun.azimuth},
+    return astro::BeamError(mirror.value_or(astro::SkyDirection{*mirrorEl, *mirrorAz}),
+                            {sun.elevation, sun.azimuth},
                             {state.TargetElevation, state.TargetAzimuth});
+}
+
+// The controller drives the inverse model's angles unrounded. Two decimals would add up to
+// 0.007° to the normal, 0.014° to the beam, on top of the command's own rounding: more than
+// the model gains. Three keep the texts within 0.0015° of the beam the controller delivers.
+constexpr int kMountDecimals = 3;
+
+std::string MountText(double value) {
+    char text[64];
+    const auto result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, kMountDecimals);
+    return std::string(text, result.ptr);
+}
+
+// The mount angles the controller drives for the row's command, as the texts of the table, and the
+// direction the model says those texts face.
+struct MountColumns {
+    std::string azimuth, elevation;
+    astro::SkyDirection faces;
+};
+
+MountColumns RowMountAngles(TableHost& host, const astro::MountModel& model) {
+    const auto mirrorEl = base::ParseStrict(host.Text(Field::MirrorElevation));
+    const auto mirrorAz = base::ParseStrict(host.Text(Field::MirrorAzimuth));
+    if (!mirrorEl || !mirrorAz) {
+        throw HeliostatError("反射鏡角度が数値ではありません", "mount_azimuth");
+    }
+    const astro::MountAngles drive = astro::MountInverse(model, {*mirrorEl, *mirrorAz});
+    MountColumns columns{MountText(drive.azimuth), MountText(drive.elevation), {}};
+    columns.faces = astro::MountForward(
+        model, {*base::ParseStrict(columns.azimuth), *base::ParseStrict(columns.elevation)});
+    return columns;
 }
 
 int Run(const Options& options, std::FILE* out) {
@@ -346,7 +399,8 @@ int Run(const Options& options, std::FILE* out) {
     csv.Raw(
         "jst,branch,sun_elevation,sun_azimuth,mirror_elevation,mirror_azimuth,command,"
         "chart_time,marker_x,marker_y,error");
-    csv.Raw(options.beamError ? ",beam_error\r\n" : "\r\n");
+    csv.Raw(options.beamError ? ",beam_error" : "");
+    csv.Raw(options.mountModel ? ",mount_azimuth,mount_elevation\r\n" : "\r\n");
     bool anyFailed = false;
     const std::chrono::seconds step{options.step};
     for (auto t = first; t <= last; t += step) {
@@ -364,10 +418,22 @@ int Run(const Options& options, std::FILE* out) {
         }
         // Should the precise sun refuse a place or date the cycle accepted, the cell stays
         // empty and the run fails with the reason, rather than printing a made-up number.
-        std::optional<double> beamError;
-        if (options.beamError && report && report->branch == cycle::Branch::Day) {
+        std::optional<MountColumns> mount;
+        if (options.mountModel && host.sent) {
             try {
-                beamError = RowBeamError(host, state, t);
+                mount = RowMountAngles(host, *options.mountModel);
+            } catch (const std::exception& e) {
+                error = e.what();
+                anyFailed = true;
+            }
+        }
+        std::optional<double> beamError;
+        if (options.beamError && report && report->branch == cycle::Branch::Day &&
+            (mount || !options.mountModel)) {
+            try {
+                beamError = RowBeamError(
+                    host, state, t,
+                    mount ? std::optional<astro::SkyDirection>(mount->faces) : std::nullopt);
             } catch (const std::exception& e) {
                 error = e.what();
                 anyFailed = true;
@@ -403,6 +469,16 @@ int Run(const Options& options, std::FILE* out) {
             csv.Raw(",");
             if (beamError) {
                 csv.Fixed2(*beamError);
+            }
+        }
+        if (options.mountModel) {
+            csv.Raw(",");
+            if (mount) {
+                csv.Raw(mount->azimuth);
+                csv.Raw(",");
+                csv.Raw(mount->elevation);
+            } else {
+                csv.Raw(",");
             }
         }
         csv.Raw("\r\n");

@@ -126,6 +126,9 @@ void TestAntennaControllerProcess::usage_data() {
         << QStringList{"--az-range", "10:350", "--park", "0,45"} << 2 << "--park 0,45";
     QTest::newRow("watchdog without park") << QStringList{"--watchdog", "30"} << 2 << "--park";
     QTest::newRow("log on a full device") << QStringList{"--log", "/dev/full"} << 1 << "/dev/full";
+    QTest::newRow("mount model missing")
+        << QStringList{"--mount-model", "/nonexistent-dir/m.json"} << 2
+        << "架台モデルファイル /nonexistent-dir/m.json を開けません";
     QTest::newRow("unreachable rotctld")
         << QStringList{"--model", "2", "--device", "127.0.0.1:1"} << 1 << "rot_open";
 }

@@ -6,6 +6,7 @@
 #include "session_log.h"
 
 #include "base/csv_writer.h"
+#include "mount_model_file/mount_correction.h"
 
 #include <QNetworkDatagram>
 #include <QUdpSocket>
@@ -209,6 +210,9 @@ private slots:
     void narrowLimits_data();
     void narrowLimits();
     void shortWayAcrossNorth();
+    void mountModelDrivesAndReplies();
+    void mountModelUnreachableIsRejected();
+    void mountModelOption();
     void longWayIsLoggedOncePerCrossing();
     void watchdogParksAndTheNextCommandResumes();
     void parkOnExitCommandsTheMove();
@@ -349,6 +353,7 @@ void TestAntennaControllerUnits::badOptions_data() {
     QTest::newRow("park text") << QStringList{"--park", "south,10"};
     QTest::newRow("range upside down") << QStringList{"--az-range", "270:-90"};
     QTest::newRow("range with one end") << QStringList{"--el-range", "5:"};
+    QTest::newRow("mount model missing") << QStringList{"--mount-model", "/nonexistent/m.json"};
 }
 
 void TestAntennaControllerUnits::badOptions() {
@@ -636,6 +641,72 @@ void TestAntennaControllerUnits::shortWayAcrossNorth() {
     QVERIFY(rig.replies(200).contains("0,359.98,30.00"));
     QVERIFY2(rig.csv().contains(R"(,,"0,359.98,30.00","-0.02,30",poll)"), rig.csv().constData());
     QVERIFY(!rig.eventLog().contains("long way"));
+}
+
+namespace {
+
+// A model of a mount whose encoders read 0.8° high in azimuth and 0.4° low in elevation.
+void OffsetModel(Controller::Settings& settings, double cant = 0) {
+    heliostat::astro::MountModel model;
+    model.azimuthOffset = 0.8;
+    model.elevationOffset = -0.4;
+    model.mirrorCant = cant;
+    const heliostat::mount_file::MountCorrection correction(model);
+    settings.geometry.toMount = [correction](AzEl sky) { return correction.ToMount(sky); };
+    settings.geometry.toSky = [correction](AzEl mount) { return correction.ToDirection(mount); };
+}
+
+}  // namespace
+
+// The command is the wanted direction; the rotator gets the model's mount angles, the window
+// the direction the mount truly faces, and the CSV both.
+void TestAntennaControllerUnits::mountModelDrivesAndReplies() {
+    Rig rig(0, 20, 100000, [](Controller::Settings& settings, Script& s) {
+        OffsetModel(settings);
+        s.present = AzEl{189.62, 43.81};
+    });
+    QVERIFY(rig.listening);
+    rig.send("0,188.82,44.21");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.script->sentCount(), size_t(1), 2000);
+    const AzEl driven = rig.script->with([](Script& x) { return x.sent[0]; });
+    QVERIFY2(std::abs(driven.azimuth - 189.62) < 1e-9 && std::abs(driven.elevation - 43.81) < 1e-9,
+             qPrintable(QStringLiteral("%1,%2")
+                            .arg(driven.azimuth, 0, 'g', 17)
+                            .arg(driven.elevation, 0, 'g', 17)));
+    QVERIFY(rig.replies(200).contains("0,188.82,44.21"));
+    QVERIFY2(rig.csv().contains(R"("0,188.82,44.21","0,188.82,44.21","189.62,43.81")"),
+             rig.csv().constData());
+}
+
+// With a canted mirror no mount angles face the zenith: the command is refused, not driven.
+void TestAntennaControllerUnits::mountModelUnreachableIsRejected() {
+    Rig rig(0, 20, 100000,
+            [](Controller::Settings& settings, Script&) { OffsetModel(settings, 1); });
+    QVERIFY(rig.listening);
+    rig.send("0,010.00,90.00");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.eventLog().contains("no mount angles face 10,90"), 2000);
+    rig.send("0,180.00,45.00");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.script->sentCount(), size_t(1), 2000);
+}
+
+void TestAntennaControllerUnits::mountModelOption() {
+    QTemporaryDir dir;
+    QFile file(dir.filePath("m.json"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"({"format": "heliostat-mount-model", "version": 1, "parameters": {
+        "azimuth_offset": {"value": 0.8, "standard_error": 0.01},
+        "elevation_offset": {"value": -0.4, "standard_error": 0.01},
+        "tilt_north": {"value": 0.25, "standard_error": 0.01},
+        "tilt_east": {"value": 0.433, "standard_error": 0.01},
+        "axis_skew": {"value": 0.2, "standard_error": 0.01},
+        "mirror_cant": {"value": 0.3, "standard_error": 0.01}}})");
+    file.close();
+    const ParseResult good = ParseOptions({"--mount-model", file.fileName()});
+    QCOMPARE(good.outcome, heliostat::base::CommandLineOutcome::Run);
+    QVERIFY(good.options.mountModel);
+    QCOMPARE(good.options.mountModel->tiltEast, 0.433);
+    QCOMPARE(good.options.mountModelFile, file.fileName());
+    QVERIFY(!ParseOptions({}).options.mountModel);
 }
 
 void TestAntennaControllerUnits::longWayIsLoggedOncePerCrossing() {
