@@ -229,8 +229,8 @@ int Run(const Options& options, std::FILE* out, std::FILE* err) {
     return 0;
 }
 
-int Main(const QStringList& arguments, std::FILE* out, std::FILE* err) {
-    const base::CommandLine<Options> parsed = ParseCommandLine(arguments);
+std::optional<int> Answer(const base::CommandLine<Options>& parsed, std::FILE* out,
+                          std::FILE* err) {
     switch (parsed.outcome) {
         case base::CommandLineOutcome::Help:
         case base::CommandLineOutcome::Version:
@@ -243,7 +243,7 @@ int Main(const QStringList& arguments, std::FILE* out, std::FILE* err) {
         case base::CommandLineOutcome::Run:
             break;
     }
-    return Run(parsed.options, out, err);
+    return std::nullopt;
 }
 
 }  // namespace heliostat::report

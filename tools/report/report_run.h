@@ -28,7 +28,8 @@ base::CommandLine<Options> ParseCommandLine(const QStringList& arguments);
 // summary; messages on `err`. Exit status 0, or 1 when a file cannot be read or written.
 int Run(const Options& options, std::FILE* out, std::FILE* err);
 
-// The program from its arguments (arguments[0] is its name): 0, 1, or 2 on bad usage.
-int Main(const QStringList& arguments, std::FILE* out, std::FILE* err);
+// Prints the help, the version or the usage error and gives the exit status (0, or 2 on bad
+// usage); nothing when the command line asks for a run.
+std::optional<int> Answer(const base::CommandLine<Options>& parsed, std::FILE* out, std::FILE* err);
 
 }  // namespace heliostat::report
