@@ -51,8 +51,10 @@ struct Run {
     QString out, err;
 };
 
-Run Report(const QStringList& args) {
+Run Report(const QStringList& args,
+           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(HELIOSTAT_REPORT_PATH), args);
     if (!process.waitForFinished(60000)) {
         process.kill();
@@ -552,6 +554,15 @@ private slots:
         run = Report({"-v"});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.startsWith("heliostat-report "));
+        // A platform that cannot start (X without a display) is not needed to answer.
+        QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+        noDisplay.remove("DISPLAY");
+        noDisplay.remove("WAYLAND_DISPLAY");
+        noDisplay.insert("QT_QPA_PLATFORM", "xcb");
+        QCOMPARE(Report({"--help"}, noDisplay).exitCode, 0);
+        run = Report({"--summary"}, noDisplay);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.err.contains("SESSION.csv が必要です"));
     }
 
     void summaryFromTheProgram() {
