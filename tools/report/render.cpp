@@ -9,6 +9,7 @@
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QLineSeries>
+#include <QLogValueAxis>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSvgGenerator>
@@ -397,22 +398,51 @@ private:
     QRectF BeamChart(double y) {
         QChart* chart = Chart(y, QStringLiteral("ビーム誤差（目標と反射光のなす角）"));
         const Timeline& t = *input_.timeline;
+        // Errors of a swinging mirror (100° and more) and of a tracking one (hundredths) on
+        // one page: past two decades the axis is logarithmic, or the tracking would lie flat
+        // on zero. Zero itself (four decimals) is drawn at the floor.
+        constexpr double kLogFloor = 0.001;
+        double smallest = std::numeric_limits<double>::infinity(), largest = 0;
+        for (const ValueSample& s : t.beamErrors) {
+            if (s.time >= page_.start && s.time <= page_.end) {
+                smallest = std::min(smallest, std::max(s.value, kLogFloor));
+                largest = std::max(largest, s.value);
+            }
+        }
+        const bool logarithmic = largest > 0 && largest / smallest >= 100;
         std::vector<AngleSample> beam;
         beam.reserve(t.beamErrors.size());
         for (const ValueSample& s : t.beamErrors) {
-            beam.push_back({s.time, s.value, 0});
+            beam.push_back({s.time, logarithmic ? std::max(s.value, kLogFloor) : s.value, 0});
         }
         const auto runs =
             Decimate(beam, page_, time_, [](const AngleSample& s) { return s.azimuth; });
         Range range;
         range.Add(runs);
         if (t.beamThreshold) {
-            range.low = std::min(range.low, *t.beamThreshold);
+            range.low = std::min(range.low, std::max(*t.beamThreshold, kLogFloor));
             range.high = std::max(range.high, *t.beamThreshold);
         }
         auto* x = MakeXAxis(time_);
         chart->addAxis(x, Qt::AlignBottom);
-        auto* yAxis = YAxis(chart, range, QStringLiteral("度"), 0.1, 0.0);
+        QAbstractAxis* yAxis = nullptr;
+        if (logarithmic) {
+            auto* axis = new QLogValueAxis;
+            axis->setBase(10);
+            // Whole decades, the outer ones inside the range so that their labels are drawn.
+            axis->setRange(std::pow(10.0, std::floor(std::log10(range.low))) / 1.5,
+                           std::pow(10.0, std::ceil(std::log10(range.high))) * 1.5);
+            axis->setLabelFormat(QStringLiteral("%g"));
+            axis->setMinorTickCount(8);
+            axis->setLabelsFont(Font(18));
+            axis->setTitleText(QStringLiteral("度（対数目盛）"));
+            axis->setTitleFont(Font(18));
+            chart->addAxis(axis, Qt::AlignLeft);
+            yAxis = axis;
+            layout_.beamLogarithmic = true;
+        } else {
+            yAxis = YAxis(chart, range, QStringLiteral("度"), 0.1, 0.0);
+        }
         AddRuns(chart, runs, QStringLiteral("ビーム誤差"), QPen(kBeam, 2), x, yAxis);
         if (t.beamThreshold) {
             AddRuns(chart,

@@ -28,6 +28,7 @@ std::vector<Span> PageSpans(const ReportInput& input);
 // Where a page's parts lie, in the page's own units (the pixels of a PNG).
 struct PageLayout {
     QRectF azimuthPlot, elevationPlot, beamPlot, band;
+    bool beamLogarithmic = false;  // the beam errors span more than two decades
 };
 
 inline constexpr int kPageWidth = 1600;

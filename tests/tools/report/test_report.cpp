@@ -494,6 +494,36 @@ private slots:
         }
     }
 
+    void beamScale_data() {
+        QTest::addColumn<QList<double>>("errors");
+        QTest::addColumn<bool>("logarithmic");
+        QTest::newRow("tracking") << QList<double>{0.02, 0.4, 0.05} << false;
+        QTest::newRow("just under two decades") << QList<double>{0.01, 0.99} << false;
+        QTest::newRow("two decades") << QList<double>{0.01, 1.0} << true;
+        QTest::newRow("swing, then tracking") << QList<double>{150, 40, 0.004} << true;
+        // Zero counts as the floor of 0.001°.
+        QTest::newRow("zero and a tenth") << QList<double>{0, 0.09} << false;
+        QTest::newRow("zero and a degree") << QList<double>{0, 1} << true;
+    }
+    void beamScale() {
+        QFETCH(QList<double>, errors);
+        QFETCH(bool, logarithmic);
+        QStringList rows{"time,event,datagram,detail", "2026-12-08T10:00:00.000+09:00,start,,"};
+        for (qsizetype i = 0; i < errors.size(); ++i) {
+            rows << QStringLiteral(
+                        "2026-12-08T10:00:%1.000+09:00,reply,\"0,1.00,2.00\",beam_error=%2")
+                        .arg(i + 1, 2, 10, QLatin1Char('0'))
+                        .arg(errors[i], 0, 'f', 4);
+        }
+        const Timeline t = BuildTimeline(Rows(rows), {});
+        ReportInput input;
+        input.timeline = &t;
+        PageLayout layout;
+        const QImage image = RenderPage(input, PageSpans(input).front(), &layout);
+        QCOMPARE(layout.beamLogarithmic, logarithmic);
+        QVERIFY(Saturated(image, layout.beamPlot) > 100);
+    }
+
     void pagesPerDay() {
         const auto rows =
             Rows({"time,event,datagram,detail", "2026-12-08T23:59:00.000+09:00,start,,",
