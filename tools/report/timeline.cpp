@@ -120,7 +120,10 @@ public:
             running_ = false;
             Set(t, LinkState::Stopped);
         } else if (event == "command" || event == "stow") {
-            out_.commandCounts.push_back({t, 1});
+            // A stow the system refused to send carries the refusal as its detail.
+            if (event == "command" || row.detail.empty()) {
+                out_.commandCounts.push_back({t, 1});
+            }
             if (!running_) {
                 Start(t);
             }

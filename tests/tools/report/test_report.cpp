@@ -355,6 +355,17 @@ private slots:
         }
     }
 
+    void refusedStowIsNoCommand() {
+        const Summary s = Summarise(
+            BuildTimeline(
+                Rows({"time,event,datagram,detail", "2026-12-08T10:00:00.000+09:00,start,,",
+                      "2026-12-08T10:00:01.000+09:00,stow,\"0,180.00,.00\",",
+                      "2026-12-08T10:00:02.000+09:00,stow,\"0,180.00,.00\",送信できません"}),
+                {}),
+            std::nullopt);
+        QCOMPARE(s.commands, 1);
+    }
+
     // --from/--to cut the counts, the states and the outages.
     void ranges_data() {
         QTest::addColumn<QString>("from");
