@@ -33,7 +33,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} 
 
 # Manual pages and the changelog: the version goes in, then gzip -n so that rebuilding gives
 # the same bytes.
-set(HELIOSTAT_MAN_PAGES heliostat heliostat-table antenna-controller heliostat-calibrate)
+set(HELIOSTAT_MAN_PAGES
+    heliostat heliostat-table antenna-controller heliostat-calibrate heliostat-report)
 set(heliostat_man_gz)
 set(heliostat_gz)
 foreach(page IN LISTS HELIOSTAT_MAN_PAGES)
@@ -76,7 +77,8 @@ Standard Time at an observation point, points a mirror between the sun and a
 fixed target, draws a polar sky chart, announces sunset and sunrise, and sends
 the mirror angles over UDP to the antenna controller (antenna-controller),
 which drives the mount through Hamlib. heliostat-table prints the same
-calculation over a time range as CSV, and heliostat-calibrate records
+calculation over a time range as CSV, heliostat-report turns the session
+records into plots and a summary, and heliostat-calibrate records
 calibration observations through the controller and fits a model of the
 mount's errors, which the controller and the table then correct for.
 

@@ -15,6 +15,7 @@ packages=(
   clang libclang-rt-14-dev
   libqt6svg6 desktop-file-utils appstream dpkg-dev file
   qt6-translations-l10n
+  qt6-charts-dev libqt6opengl6-dev qt6-svg-dev poppler-utils
 )
 
 missing=()

@@ -26,6 +26,9 @@ QString UnknownCommand(const QString& text) {
 QString Required(const QString& what) {
     return QStringLiteral("%1 が必要です").arg(what);
 }
+QString Conflict(const QString& first, const QString& second) {
+    return QStringLiteral("%1 と %2 は同時に使えません").arg(first, second);
+}
 QString BadValue(const QString& option, const QString& text, const QString& expected) {
     return QStringLiteral("--%1「%2」は%3ではありません").arg(option, text, expected);
 }

@@ -38,6 +38,7 @@ QString UnexpectedValue(const QString& option);        // --verbose は値を取
 QString ExtraArgument(const QString& text);            // 余分な引数です: x
 QString UnknownCommand(const QString& text);           // 不明なサブコマンドです: x
 QString Required(const QString& what);                 // --from が必要です
+QString Conflict(const QString& first, const QString& second);  // --a と --b は同時に使えません
 // --step「0」は 1～31622400 の整数秒ではありません
 QString BadValue(const QString& option, const QString& text, const QString& expected);
 }  // namespace usage

@@ -13,6 +13,7 @@ set(expected
     bin/heliostat-table
     bin/antenna-controller
     bin/heliostat-calibrate
+    bin/heliostat-report
     share/applications/${APP_ID}.desktop
     share/icons/hicolor/scalable/apps/${APP_ID}.svg
     share/metainfo/${APP_ID}.metainfo.xml
@@ -20,6 +21,7 @@ set(expected
     share/man/man1/heliostat-table.1.gz
     share/man/man1/antenna-controller.1.gz
     share/man/man1/heliostat-calibrate.1.gz
+    share/man/man1/heliostat-report.1.gz
     lib/systemd/user/antenna-controller.service
     share/doc/heliostat/copyright
     share/doc/heliostat/changelog.gz)
@@ -46,7 +48,7 @@ foreach(path IN LISTS expected)
         list(APPEND missing ${path})
     endif()
 endforeach()
-foreach(program heliostat heliostat-table antenna-controller heliostat-calibrate)
+foreach(program heliostat heliostat-table antenna-controller heliostat-calibrate heliostat-report)
     if(EXISTS ${PREFIX}/bin/${program} AND NOT IS_DIRECTORY ${PREFIX}/bin/${program})
         execute_process(COMMAND test -x ${PREFIX}/bin/${program} RESULT_VARIABLE not_executable)
         if(not_executable)
