@@ -10,7 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # BUILD_DIR chooses another build directory (default build/ in the repository).
 build=${BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target heliostat antenna-controller heliostat-table
+cmake --build "$build" -j "$(nproc)" --target heliostat antenna-controller heliostat-table \
+  heliostat-calibrate heliostat-report
 
 controller=$build/tools/antenna_controller/antenna-controller
 controller_pid=

@@ -6,8 +6,6 @@ namespace heliostat::base {
 
 namespace {
 
-constexpr std::chrono::hours kJstOffset{9};
-
 bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
     value = 0;
     for (std::size_t i = at; i < at + count; ++i) {

@@ -20,6 +20,9 @@ struct JstDateTime {
     int millisecond = 0;
 };
 
+// Japan Standard Time is UTC + 9 hours, whatever the operating system's time zone.
+inline constexpr std::chrono::hours kJstOffset{9};
+
 using UtcClock = std::function<std::chrono::system_clock::time_point()>;
 
 // A UTC instant wide enough for any date of the years 1 to 9999: the system clock's own

@@ -102,7 +102,7 @@ bool IsValidReplyField(std::string_view text) {
     return std::isfinite(std::strtod(number.c_str(), nullptr));
 }
 
-std::optional<MountCommand> ParseCommand(std::string_view payload) {
+std::optional<base::AzEl> ParseCommand(std::string_view payload) {
     const std::size_t first = payload.find(',');
     if (first == std::string_view::npos) {
         return std::nullopt;
@@ -120,7 +120,7 @@ std::optional<MountCommand> ParseCommand(std::string_view payload) {
     if (!azimuth || !elevation) {
         return std::nullopt;
     }
-    return MountCommand{*azimuth, *elevation};
+    return base::AzEl{.azimuth = *azimuth, .elevation = *elevation};
 }
 
 std::string ReplyPayload(double azimuth, double elevation) {

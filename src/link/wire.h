@@ -31,11 +31,7 @@ bool IsValidReplyField(std::string_view text);
 // The controller's side. A command is exactly three fields: "0", then azimuth and elevation,
 // each a number by the strict rule. Anything else gives nothing. Does not touch the program-wide
 // GetToken remainder.
-struct MountCommand {
-    double azimuth = 0;
-    double elevation = 0;
-};
-std::optional<MountCommand> ParseCommand(std::string_view payload);
+std::optional<base::AzEl> ParseCommand(std::string_view payload);
 
 // The stow command, formatted exactly like a mirror command ("0,180.00,.00").
 std::string StowPayload(const base::AzEl& stow);

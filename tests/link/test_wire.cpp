@@ -179,7 +179,7 @@ void TestWire::parseCommand() {
     QFETCH(double, azimuth);
     QFETCH(double, elevation);
     TokenRemainder() = "kept";
-    const std::optional<MountCommand> command = ParseCommand(payload);
+    const std::optional<heliostat::base::AzEl> command = ParseCommand(payload);
     QCOMPARE(command.has_value(), valid);
     if (valid) {
         QCOMPARE(command->azimuth, azimuth);

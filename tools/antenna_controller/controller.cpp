@@ -44,7 +44,7 @@ QHostAddress Plain(const QHostAddress& address) {
 }
 
 // The parser is not expected to throw; a payload must never end the program all the same.
-std::optional<link::MountCommand> TryParse(const QByteArray& payload, QString* error) {
+std::optional<base::AzEl> TryParse(const QByteArray& payload, QString* error) {
     try {
         return link::ParseCommand(View(payload));
     } catch (const std::exception& e) {
@@ -373,7 +373,7 @@ void Controller::handle(const QByteArray& payload, const Client& sender) {
         return;
     }
     QString parseError;
-    const std::optional<link::MountCommand> command = TryParse(payload, &parseError);
+    const std::optional<base::AzEl> command = TryParse(payload, &parseError);
     if (!parseError.isEmpty()) {
         log_.event(QStringLiteral("parse error from %1: %2").arg(from, parseError));
     }

@@ -30,25 +30,6 @@ bool Digits(std::string_view text, std::size_t p, std::size_t count, int& value)
     return true;
 }
 
-struct Civil {
-    int year, month, day, hour, minute, second, millisecond;
-};
-
-Civil ToCivil(Millis utc) {
-    using namespace std::chrono;
-    const sys_time<milliseconds> t{milliseconds{utc}};
-    const sys_days day = floor<days>(t);
-    const year_month_day ymd{day};
-    const hh_mm_ss hms{t - day};
-    return {static_cast<int>(ymd.year()),
-            static_cast<int>(static_cast<unsigned>(ymd.month())),
-            static_cast<int>(static_cast<unsigned>(ymd.day())),
-            static_cast<int>(hms.hours().count()),
-            static_cast<int>(hms.minutes().count()),
-            static_cast<int>(hms.seconds().count()),
-            static_cast<int>(hms.subseconds().count())};
-}
-
 // A CSV record as it came: its first line's number, its fields, and how it ended.
 struct RawRecord {
     long long line = 0;
@@ -294,7 +275,7 @@ std::optional<Millis> ParseStamp(std::string_view text) {
 }
 
 std::string JstText(Millis utc) {
-    const Civil c = ToCivil(utc + kJstOffsetMs);
+    const base::JstDateTime c = base::ToJst(base::UtcMillis{std::chrono::milliseconds{utc}});
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", c.year, c.month, c.day,
                   c.hour, c.minute, c.second, c.millisecond);

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/jst_clock.h"
 
 // Reading the two programs' CSV records: the window's session record (either header, stamps
 // with or without an offset) and the antenna controller's record, onto one UTC time line.
@@ -13,7 +16,7 @@ namespace heliostat::report {
 // Milliseconds since 1970-01-01 00:00 UTC.
 using Millis = std::int64_t;
 
-inline constexpr Millis kJstOffsetMs = 9 * 3600 * 1000;
+inline constexpr Millis kJstOffsetMs = std::chrono::milliseconds{base::kJstOffset}.count();
 
 // A stamp "2026-12-08 02:57:26.400" (JST when no zone is given), "2026-12-08T02:57:26.400+09:00"
 // or "2026-12-07T17:57:26.400Z"; seconds and fraction are optional, digits beyond the
