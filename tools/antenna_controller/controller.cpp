@@ -165,7 +165,9 @@ Controller::Controller(std::unique_ptr<Mount> mount, RotatorWorker::Opener reope
       csvRejections_(settings_.csvRejectionsPerSecond),
       csvCommands_(settings_.csvCommandsPerSecond),
       replies_(settings_.repliesPerSecond),
-      news_(2) {
+      // New targets on stderr: ten a minute keeps a flood of changing commands to a few lines
+      // (the rest counted once a fold period), and normal tracking near its own rate.
+      news_(10, 60000) {
     QString ignored;
     // main() refuses ranges wider than the rotator's before it gets here.
     limits_ =

@@ -57,7 +57,7 @@ QStringList RejectionFolder::due(qint64 now, bool all) {
 }
 
 std::optional<qint64> RowLimiter::heldBack(qint64 now, bool all) {
-    if (held_ == 0 || (!all && now - windowStart_ < 1000)) {
+    if (held_ == 0 || (!all && now - windowStart_ < windowMs_)) {
         return std::nullopt;
     }
     const qint64 held = held_;
@@ -66,11 +66,11 @@ std::optional<qint64> RowLimiter::heldBack(qint64 now, bool all) {
 }
 
 bool RowLimiter::take(qint64 now) {
-    if (windowStart_ < 0 || now - windowStart_ >= 1000) {
+    if (windowStart_ < 0 || now - windowStart_ >= windowMs_) {
         windowStart_ = now;
         used_ = 0;
     }
-    if (used_ < perSecond_) {
+    if (used_ < perWindow_) {
         ++used_;
         return true;
     }

@@ -40,15 +40,18 @@ private:
 // At most `perSecond` rows a second; the rest are counted for one summary row.
 class RowLimiter {
 public:
-    explicit RowLimiter(int perSecond) : perSecond_(perSecond) {}
+    // At most `perWindow` rows in each window of `windowMs` milliseconds.
+    explicit RowLimiter(int perWindow, qint64 windowMs = 1000)
+        : perWindow_(perWindow), windowMs_(windowMs) {}
 
-    // The number of rows held back in a second that has ended (or, with all, so far), once.
+    // The number of rows held back in a window that has ended (or, with all, so far), once.
     std::optional<qint64> heldBack(qint64 now, bool all = false);
     // True when this row may be written; call heldBack first.
     bool take(qint64 now);
 
 private:
-    int perSecond_;
+    int perWindow_;
+    qint64 windowMs_;
     qint64 windowStart_ = -1;
     int used_ = 0;
     qint64 held_ = 0;

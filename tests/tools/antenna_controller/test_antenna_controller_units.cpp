@@ -237,6 +237,8 @@ private slots:
     void warnedSendersAreForgotten();
     void acceptedRowsAndRepliesAreLimited();
     void groupedCount_data();
+    void rowLimiter_data();
+    void rowLimiter();
     void groupedCount();
     void summariesStartAfresh();
     void sessionLogAppends();
@@ -1165,6 +1167,42 @@ void TestAntennaControllerUnits::groupedCount() {
     QFETCH(qint64, count);
     QFETCH(QString, text);
     QCOMPARE(GroupedCount(count), text);
+}
+
+// Rows offered at the given times (ms) to a limiter of 3 per 1,000 ms or of 10 per minute:
+// which are written, and that each held row is counted once.
+void TestAntennaControllerUnits::rowLimiter_data() {
+    QTest::addColumn<int>("perWindow");
+    QTest::addColumn<qint64>("windowMs");
+    QTest::addColumn<QList<qint64>>("times");
+    QTest::addColumn<QString>("taken");
+    QTest::newRow("fourth in a second held")
+        << 3 << qint64(1000) << QList<qint64>{0, 10, 20, 30} << "1110";
+    QTest::newRow("window ends at 1000 ms, not before")
+        << 3 << qint64(1000) << QList<qint64>{0, 1, 2, 999, 1000} << "11101";
+    QTest::newRow("a minute's window")
+        << 10 << qint64(60000) << QList<qint64>{0,    1000, 2000, 3000,  4000,  5000, 6000,
+                                                7000, 8000, 9000, 10000, 59999, 60000}
+        << "1111111111001";
+}
+
+void TestAntennaControllerUnits::rowLimiter() {
+    QFETCH(int, perWindow);
+    QFETCH(qint64, windowMs);
+    QFETCH(QList<qint64>, times);
+    QFETCH(QString, taken);
+    RowLimiter limiter(perWindow, windowMs);
+    QString written;
+    qint64 heldBefore = 0;
+    for (const qint64 t : times) {
+        heldBefore += limiter.heldBack(t).value_or(0);
+        written += limiter.take(t) ? u'1' : u'0';
+    }
+    QCOMPARE(written, taken);
+    // Everything held is told exactly once: before the last window ended, or with all.
+    QCOMPARE(heldBefore + limiter.heldBack(times.last(), true).value_or(0),
+             qint64(taken.count(u'0')));
+    QCOMPARE(limiter.heldBack(times.last(), true).value_or(0), qint64(0));
 }
 
 void TestAntennaControllerUnits::summariesStartAfresh() {
