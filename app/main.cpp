@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "base/command_line.h"
 #include "link/session_log.h"
 #include "ui/frm_main.h"
 #include "ui/japanese_qt.h"
@@ -53,8 +54,10 @@ int main(int argc, char* argv[]) {
             std::fputs(parsed.text.toUtf8().constData(), stdout);
             return 0;
         case heliostat::ui::OptionsOutcome::UsageError:
-            std::fprintf(stderr, "heliostat: %s\n", parsed.text.toUtf8().constData());
-            std::fputs("heliostat --help で使いかたを表示します。\n", stderr);
+            std::fputs(heliostat::base::usage::Report(QStringLiteral("heliostat"), parsed.text)
+                           .toUtf8()
+                           .constData(),
+                       stderr);
             return 2;
         case heliostat::ui::OptionsOutcome::Run:
             break;

@@ -32,6 +32,12 @@ QString Conflict(const QString& first, const QString& second) {
 QString BadValue(const QString& option, const QString& text, const QString& expected) {
     return QStringLiteral("--%1「%2」は%3ではありません").arg(option, text, expected);
 }
+QString SeeHelp(const QString& program) {
+    return QStringLiteral("'%1 --help' で使い方を表示します。\n").arg(program);
+}
+QString Report(const QString& program, const QString& message) {
+    return QStringLiteral("%1: %2\n").arg(program, message) + SeeHelp(program);
+}
 }  // namespace usage
 
 namespace {

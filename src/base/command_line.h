@@ -41,6 +41,11 @@ QString Required(const QString& what);                 // --from が必要です
 QString Conflict(const QString& first, const QString& second);  // --a と --b は同時に使えません
 // --step「0」は 1～31622400 の整数秒ではありません
 QString BadValue(const QString& option, const QString& text, const QString& expected);
+// What every program prints on stderr for a usage error: the message after the program's name,
+// then where to read the usage.
+QString Report(const QString& program, const QString& message);
+// The second line of that alone, for a mistake found after the command line was read.
+QString SeeHelp(const QString& program);
 }  // namespace usage
 
 // Runs the parser; throws UsageError worded as above for an unknown option, a missing value,

@@ -350,8 +350,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (line.outcome == base::CommandLineOutcome::UsageError) {
-        std::cerr << "heliostat-accuracy: " << line.text.toStdString()
-                  << "\n'heliostat-accuracy --help' で使い方を表示します。\n";
+        std::cerr
+            << base::usage::Report(QStringLiteral("heliostat-accuracy"), line.text).toStdString();
         return 2;
     }
     const Options& o = line.options;

@@ -40,9 +40,7 @@ int main(int argc, char* argv[]) {
 
     const ParseResult parsed = ParseOptions(app.arguments().mid(1), program);
     const auto usageError = [&](const QString& message) {
-        PrintTo(
-            stderr,
-            QStringLiteral("%1: %2\n詳しくは %1 --help を見てください。\n").arg(program, message));
+        PrintTo(stderr, heliostat::base::usage::Report(program, message));
         return kExitUsage;
     };
     switch (parsed.outcome) {
@@ -97,7 +95,7 @@ int main(int argc, char* argv[]) {
                       .arg(options.model)
                       .arg(QString::fromStdString(openError)));
         if (failure == HamlibMount::OpenFailure::kBadSetup) {
-            PrintTo(stderr, QStringLiteral("詳しくは %1 --help を見てください。\n").arg(program));
+            PrintTo(stderr, heliostat::base::usage::SeeHelp(program));
             return kExitUsage;
         }
         return kExitFailure;

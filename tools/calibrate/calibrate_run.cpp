@@ -381,8 +381,7 @@ int RunCalibrate(const QStringList& arguments, std::FILE* out, std::FILE* err) {
             Print(out, command.text);
             return 0;
         case base::CommandLineOutcome::UsageError:
-            Print(err, QStringLiteral("%1: %2\n'%1 --help' で使い方を表示します。\n")
-                           .arg(kProgram, command.text));
+            Print(err, base::usage::Report(kProgram, command.text));
             return 2;
         case base::CommandLineOutcome::Run:
             break;

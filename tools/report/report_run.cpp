@@ -237,8 +237,9 @@ std::optional<int> Answer(const base::CommandLine<Options>& parsed, std::FILE* o
             Print(out, parsed.text.toStdString());
             return 0;
         case base::CommandLineOutcome::UsageError:
-            Print(err, "heliostat-report: " + parsed.text.toStdString() +
-                           "\n詳しくは heliostat-report --help を見てください。\n");
+            Print(
+                err,
+                base::usage::Report(QStringLiteral("heliostat-report"), parsed.text).toStdString());
             return 2;
         case base::CommandLineOutcome::Run:
             break;

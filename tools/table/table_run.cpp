@@ -439,8 +439,9 @@ int RunTable(const QStringList& arguments, std::FILE* out, std::FILE* err) {
         case base::CommandLineOutcome::UsageError:
             break;
     }
-    std::fprintf(err, "heliostat-table: %s\n'heliostat-table --help' で使い方を表示します。\n",
-                 line.text.toStdString().c_str());
+    std::fputs(
+        base::usage::Report(QStringLiteral("heliostat-table"), line.text).toStdString().c_str(),
+        err);
     std::fflush(err);
     return 2;
 }
