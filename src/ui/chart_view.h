@@ -30,11 +30,11 @@ public:
         double x2 = 0, y2 = 0;  // end point of a line
         double radius = 0;
         bool filled = false;  // a solid fill was in effect
-        QColor outline;       // circle outline, line or text color
-        QColor fill;
-        QString text;
-        QRectF box;         // Text and Failure: the area covered, pixels
-        QStringList lines;  // Failure: the message as drawn
+        QColor outline{};     // circle outline, line or text color
+        QColor fill{};
+        QString text{};
+        QRectF box{};         // Text and Failure: the area covered, pixels
+        QStringList lines{};  // Failure: the message as drawn
     };
 
     explicit ChartView(QWidget* parent = nullptr);
@@ -73,6 +73,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void DrawCircle(double cx, double cy, double radius, const QColor& outline, bool filled);
     QColor Foreground() const;
     QColor Background() const;
     QFont FontFor(const QString& text) const;
