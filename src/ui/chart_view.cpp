@@ -93,6 +93,13 @@ QFont ChartView::MessageFont() const {
     return f;
 }
 
+QStringList ChartView::TwoLines(const QString& text, const QFont& font) const {
+    const QFontMetricsF metrics(font);
+    return WrapText(
+        text, [&metrics](const QString& t) { return metrics.horizontalAdvance(t); },
+        image_.width() - 2 * kMargin, 2);
+}
+
 void ChartView::Clear() {
     image_.fill(Background());
     operations_.clear();
@@ -173,14 +180,11 @@ void ChartView::Print(double x, double y, std::string_view text) {
 void ChartView::ShowFailure(const QString& message) {
     // Two whole lines: a message too long for them first loses its step name ("（日没時刻）"
     // before the "："), then the font shrinks; the reason itself is never cut.
-    const double maxWidth = image_.width() - 2 * kMargin;
     QString text = message;
     QFont messageFont = MessageFont();
     QStringList lines;
-    for (int attempt = 0;; ++attempt) {
-        const QFontMetricsF m(messageFont);
-        lines = WrapText(
-            text, [&m](const QString& t) { return m.horizontalAdvance(t); }, maxWidth, 2);
+    for (;;) {
+        lines = TwoLines(text, messageFont);
         const bool whole = !lines.last().endsWith(u'…') || text.endsWith(u'…');
         if (whole || messageFont.pixelSize() <= 6) {
             break;
@@ -263,10 +267,7 @@ void ChartView::PlaceNotice() {
     // Two lines of the chart's width, in a smaller font when the text needs it.
     noticeFont_ = MessageFont();
     for (;;) {
-        const QFontMetricsF m(noticeFont_);
-        noticeShown_ = WrapText(
-            notice_, [&m](const QString& t) { return m.horizontalAdvance(t); },
-            image_.width() - 2 * kMargin, 2);
+        noticeShown_ = TwoLines(notice_, noticeFont_);
         if (!noticeShown_.last().endsWith(u'…') || noticeFont_.pixelSize() <= 7) {
             break;
         }

@@ -78,6 +78,8 @@ private:
     QColor Background() const;
     QFont FontFor(const QString& text) const;
     QFont MessageFont() const;
+    // The text wrapped to at most two lines of the chart's width.
+    QStringList TwoLines(const QString& text, const QFont& font) const;
     // Top-left corner of the first place for a box of `size` that overlaps none of `avoid`.
     QPointF FreePlace(QSizeF size, const QList<QRectF>& avoid) const;
     QList<QRectF> Obstacles() const;
