@@ -216,14 +216,13 @@ void ShortestPositional(double value, Positional& p) {
     const std::string_view sci(scientific.data(),
                                static_cast<std::size_t>(result.ptr - scientific.data()));
     const std::size_t e = sci.find('e');
-    std::array<char, 24> shortest;
-    const auto count = static_cast<std::size_t>(
-        std::remove_copy(sci.begin(), sci.begin() + static_cast<std::ptrdiff_t>(e),
-                         shortest.begin(), '.') -
-        shortest.begin());
     int exponent = 0;
     std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(),
                     exponent);
+    // The significant digits without their point, copied to where they stand.
+    const auto copyDigits = [&sci, e](char* to) {
+        return static_cast<std::size_t>(std::remove_copy(sci.data(), sci.data() + e, to, '.') - to);
+    };
 
     char* digits = p.work.data() + 1;
     if (exponent < 0) {
@@ -231,11 +230,10 @@ void ShortestPositional(double value, Positional& p) {
         p.integerLength = 1;
         const auto zeros = static_cast<std::size_t>(-exponent - 1);
         std::fill_n(digits + 1, zeros, '0');
-        std::copy_n(shortest.data(), count, digits + 1 + zeros);
-        p.fractionLength = zeros + count;
+        p.fractionLength = zeros + copyDigits(digits + 1 + zeros);
     } else {
         p.integerLength = static_cast<std::size_t>(exponent) + 1;
-        std::copy_n(shortest.data(), count, digits);
+        const std::size_t count = copyDigits(digits);
         if (count <= p.integerLength) {
             std::fill_n(digits + count, p.integerLength - count, '0');
             p.fractionLength = 0;
