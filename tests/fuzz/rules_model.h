@@ -256,6 +256,23 @@ inline bool ModelReplyField(std::string_view text) {
     return text.empty() || ModelStrict(text).has_value();
 }
 
+// A shown angle text: blanks dropped (the sun elevation's pattern puts its literal blank after
+// the sign, "- 5.25"), then the strict rule.
+inline std::optional<double> ShownNumber(std::string_view text) {
+    std::string packed;
+    for (const char c : text) {
+        if (c != ' ') {
+            packed += c;
+        }
+    }
+    return ModelStrict(packed);
+}
+
+inline bool Within(std::string_view text, double low, double high) {
+    const auto value = ShownNumber(text);
+    return value && *value >= low && *value <= high;
+}
+
 // --- Chart ---------------------------------------------------------------------------------
 
 // "H時M分" with an hour of 0 to 23 and a minute of 0 to 59, no leading zeros.
