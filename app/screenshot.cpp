@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QUdpSocket>
+#include <algorithm>
 #include <cstdio>
 
 #include "base/jst_clock.h"
@@ -26,12 +27,8 @@
 namespace {
 
 bool MarkerShown(const heliostat::ui::ChartView& chart) {
-    for (const auto& op : chart.Operations()) {
-        if (op.filled) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(chart.Operations().begin(), chart.Operations().end(),
+                       [](const auto& op) { return op.filled; });
 }
 
 }  // namespace
@@ -56,14 +53,9 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
-    heliostat::base::JstDateTime jst;
-    jst.year = at.date().year();
-    jst.month = at.date().month();
-    jst.day = at.date().day();
-    jst.hour = at.time().hour();
-    jst.minute = at.time().minute();
-    jst.second = at.time().second();
-    const auto instant = heliostat::base::FromJst(jst);
+    const auto instant =
+        heliostat::base::FromJst({at.date().year(), at.date().month(), at.date().day(),
+                                  at.time().hour(), at.time().minute(), at.time().second()});
     heliostat::ui::frmMain window([instant] { return instant; });
 
     // Stand-in controller: answers every command with the commanded angles.

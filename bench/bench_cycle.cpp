@@ -37,6 +37,11 @@ void BM_SOLCAL(benchmark::State& bench, int hour) {
 BENCHMARK_CAPTURE(BM_SOLCAL, day, 12);
 BENCHMARK_CAPTURE(BM_SOLCAL, night, 23);
 
+// A year of one-minute rows takes seconds: a few timed runs, in milliseconds of the clock.
+void WholeYear(benchmark::internal::Benchmark* run) {
+    run->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+}
+
 // The whole tool, process start and CSV output included: 525,600 one-minute rows.
 void BM_TableToolYear(benchmark::State& bench, const char* extra) {
     const std::string command = std::string(HELIOSTAT_TABLE_PATH) +
@@ -52,13 +57,10 @@ void BM_TableToolYear(benchmark::State& bench, const char* extra) {
     }
     bench.SetItemsProcessed(bench.iterations() * 525600);
 }
-BENCHMARK_CAPTURE(BM_TableToolYear, mean, "")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(2);
+// Two runs each: the process start adds little to learn from a third.
+BENCHMARK_CAPTURE(BM_TableToolYear, mean, "")->Apply(WholeYear)->Iterations(2);
 BENCHMARK_CAPTURE(BM_TableToolYear, exact_beam_error, "--pointing exact --beam-error")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
+    ->Apply(WholeYear)
     ->Iterations(2);
 
 // The same year in process, CSV written to a temporary file: the cycles, the CALRISE memo and
@@ -79,22 +81,12 @@ void BM_TableYearToFile(benchmark::State& bench, const QStringList& extra) {
     }
     bench.SetItemsProcessed(bench.iterations() * 525600);
 }
-BENCHMARK_CAPTURE(BM_TableYearToFile, mean, QStringList{})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_TableYearToFile, mean, QStringList{})->Apply(WholeYear);
 BENCHMARK_CAPTURE(BM_TableYearToFile, mean_beam_error, QStringList{"--beam-error"})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(3);
-BENCHMARK_CAPTURE(BM_TableYearToFile, exact, QStringList{"--pointing", "exact"})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(3);
+    ->Apply(WholeYear);
+BENCHMARK_CAPTURE(BM_TableYearToFile, exact, QStringList{"--pointing", "exact"})->Apply(WholeYear);
 BENCHMARK_CAPTURE(BM_TableYearToFile, exact_beam_error,
                   QStringList{"--pointing", "exact", "--beam-error"})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(3);
+    ->Apply(WholeYear);
 
 }  // namespace

@@ -45,13 +45,11 @@ BENCHMARK(BM_PreciseSunNewDay)->Unit(benchmark::kMicrosecond);
 
 // Sunrise and sunset of one date, each date new (nothing remembered), ephemeris included.
 void BM_SunEventsPerDate(benchmark::State& bench) {
-    auto day = sys_days(year(2026) / 1 / 1);
+    auto t = Start();
     for (auto _ : bench) {
-        const year_month_day d{day};
-        benchmark::DoNotOptimize(astro::SunEventsOnJstDate(
-            static_cast<int>(d.year()), static_cast<int>(unsigned(d.month())),
-            static_cast<int>(unsigned(d.day())), kTokyo));
-        day += days(1);
+        const base::JstDateTime d = base::ToJst(t);
+        benchmark::DoNotOptimize(astro::SunEventsOnJstDate(d.year, d.month, d.day, kTokyo));
+        t += days(1);
     }
 }
 BENCHMARK(BM_SunEventsPerDate)->Unit(benchmark::kMicrosecond);

@@ -13,6 +13,7 @@ struct Site {
     double latitude = 0;
     double longitude = 0;
     double height = 0;
+    friend bool operator==(const Site&, const Site&) = default;
 };
 
 // The air that bends the light: pressure in hPa, temperature in °C. The default is the standard

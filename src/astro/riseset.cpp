@@ -54,8 +54,14 @@ double DeclinationAtRad(const RiseSetCurves& k, double t) {
            kPi / 180;
 }
 
-bool Within(double v, double lo, double hi) {
-    return v >= lo && v <= hi;
+// A root refined from the bracket [a, b]; refused when the refinement leaves the bracket.
+RootSearch RootWithin(const std::function<double(double)>& g, double a, double b,
+                      const char* what) {
+    const RootSearch found = RefineRoot(g, a, b, what);
+    if (!(found.root >= a && found.root <= b)) {
+        checked::Fail(Step(what), std::string(what) + "の探索が範囲外の値になりました。");
+    }
+    return found;
 }
 
 }  // namespace
@@ -192,18 +198,12 @@ RiseSet CALRISE(const RiseSetInput& in) {
     if (up == 0) {
         checked::Fail(Step("南中時刻"), "この日の南中時刻が見つかりません。");
     }
-    const RootSearch noon = RefineRoot(fDif, 0.25 * (up - 1), 0.25 * up, "南中時刻");
-    if (!Within(noon.root, 0.25 * (up - 1), 0.25 * up)) {
-        checked::Fail(Step("南中時刻"), "南中時刻の探索が範囲外の値になりました。");
-    }
+    const RootSearch noon = RootWithin(fDif, 0.25 * (up - 1), 0.25 * up, "南中時刻");
     if (down == 0) {
         checked::Fail(Step("下方正中時刻"),
                       "この日の下方正中時刻（太陽が最も低い時刻）が見つかりません。");
     }
-    const RootSearch midnight = RefineRoot(fDif, 0.25 * (down - 1), 0.25 * down, "下方正中時刻");
-    if (!Within(midnight.root, 0.25 * (down - 1), 0.25 * down)) {
-        checked::Fail(Step("下方正中時刻"), "下方正中時刻の探索が範囲外の値になりました。");
-    }
+    const RootSearch midnight = RootWithin(fDif, 0.25 * (down - 1), 0.25 * down, "下方正中時刻");
     r.tMax = noon.root;
     r.tMin = midnight.root;
     if (!(r.tMax < r.tMin)) {
@@ -221,14 +221,8 @@ RiseSet CALRISE(const RiseSetInput& in) {
         checked::Fail(Step("日の出時刻"), farWest);
     }
 
-    const RootSearch set = RefineRoot(f, r.tMax, r.tMin, "日没時刻");
-    if (!Within(set.root, r.tMax, r.tMin)) {
-        checked::Fail(Step("日没時刻"), "日没時刻の探索が範囲外の値になりました。");
-    }
-    const RootSearch rise = RefineRoot(f, r.tMin, 1, "日の出時刻");
-    if (!Within(rise.root, r.tMin, 1)) {
-        checked::Fail(Step("日の出時刻"), "日の出時刻の探索が範囲外の値になりました。");
-    }
+    const RootSearch set = RootWithin(f, r.tMax, r.tMin, "日没時刻");
+    const RootSearch rise = RootWithin(f, r.tMin, 1, "日の出時刻");
     r.tSet = set.root;
     r.tRise = rise.root;
     r.passes = {noon.passes, midnight.passes, set.passes, rise.passes};

@@ -1,5 +1,6 @@
 #include "astro/solar.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "astro/checked.h"
@@ -79,10 +80,8 @@ SunPosition CALSUN(double dayOfYear, double universalHours, double latitude, dou
     p.ZenithAngle = z;
     p.SunElevation = form == SunForm::Sunrise ? 0.0 : 90 - z;
 
-    double x = Div(std::cos(d) * std::sin(h), std::sin(z * kPi / 180), Step("方位角"));
-    if (std::fabs(x) > 1) {
-        x = x > 1 ? 1.0 : -1.0;
-    }
+    const double x = std::clamp(
+        Div(std::cos(d) * std::sin(h), std::sin(z * kPi / 180), Step("方位角")), -1.0, 1.0);
     double a = 0;
     if (x == 1) {
         a = kPi / 2;

@@ -83,9 +83,7 @@ SunEvents SunEventsOnJstDate(int year, int month, int day, const Site& site) {
     thread_local std::array<EventMemo, 4> memo;
     thread_local std::size_t next = 0;
     for (const EventMemo& m : memo) {
-        if (m.valid && m.year == year && m.month == month && m.day == day &&
-            m.site.latitude == site.latitude && m.site.longitude == site.longitude &&
-            m.site.height == site.height) {
+        if (m.valid && m.year == year && m.month == month && m.day == day && m.site == site) {
             return m.events;
         }
     }

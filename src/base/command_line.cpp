@@ -1,7 +1,6 @@
 #include "base/command_line.h"
 
 #include <cmath>
-#include <optional>
 
 namespace heliostat::base {
 
@@ -83,29 +82,26 @@ void Parse(QCommandLineParser& parser, const QStringList& arguments, bool allowP
 
 namespace {
 
-// The whole text must be a decimal number; Qt's reader takes no leading or trailing space, hex
-// or thousands separators in the C locale.
-std::optional<double> StrictNumber(const QString& text) {
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value;
+// The mistake of a number outside [min, max] or no number at all; `kind` is 数 or 整数.
+UsageError OutOfRange(const QString& option, const QString& text, const QString& min,
+                      const QString& max, const char* kind, const QString& unit) {
+    return UsageError(usage::BadValue(
+        option, text,
+        QStringLiteral(" %1～%2 の%3%4").arg(min, max, QString::fromUtf8(kind), unit)));
 }
 
 }  // namespace
 
 double ReadNumber(const QString& option, const QString& text, double min, double max,
                   const QString& unit) {
-    const auto value = StrictNumber(text);
-    if (!value || *value < min || *value > max) {
-        throw UsageError(
-            usage::BadValue(option, text,
-                            QStringLiteral(" %1～%2 の数%3")
-                                .arg(QString::number(min), QString::number(max), unit)));
+    // The whole text must be a decimal number; Qt's reader takes no leading or trailing space,
+    // hex or thousands separators in the C locale.
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value < min || value > max) {
+        throw OutOfRange(option, text, QString::number(min), QString::number(max), "数", unit);
     }
-    return *value;
+    return value;
 }
 
 long long ReadInteger(const QString& option, const QString& text, long long min, long long max,
@@ -113,10 +109,7 @@ long long ReadInteger(const QString& option, const QString& text, long long min,
     bool ok = false;
     const long long value = text.toLongLong(&ok);
     if (!ok || value < min || value > max) {
-        throw UsageError(
-            usage::BadValue(option, text,
-                            QStringLiteral(" %1～%2 の整数%3")
-                                .arg(QString::number(min), QString::number(max), unit)));
+        throw OutOfRange(option, text, QString::number(min), QString::number(max), "整数", unit);
     }
     return value;
 }

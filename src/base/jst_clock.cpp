@@ -17,6 +17,11 @@ bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value
     return true;
 }
 
+std::chrono::year_month_day DateOf(const JstDateTime& t) {
+    return {std::chrono::year{t.year}, std::chrono::month{static_cast<unsigned>(t.month)},
+            std::chrono::day{static_cast<unsigned>(t.day)}};
+}
+
 }  // namespace
 
 std::chrono::system_clock::time_point SystemUtcNow() {
@@ -42,9 +47,7 @@ JstDateTime ToJst(UtcMillis utc) {
 
 UtcMillis JstToUtc(const JstDateTime& jst) {
     using namespace std::chrono;
-    const year_month_day date{year{jst.year}, month{static_cast<unsigned>(jst.month)},
-                              day{static_cast<unsigned>(jst.day)}};
-    const auto local = sys_days{date} + hours{jst.hour} + minutes{jst.minute} +
+    const auto local = sys_days{DateOf(jst)} + hours{jst.hour} + minutes{jst.minute} +
                        seconds{jst.second} + milliseconds{jst.millisecond};
     return local - kJstOffset;
 }
@@ -54,12 +57,7 @@ std::chrono::system_clock::time_point FromJst(const JstDateTime& jst) {
 }
 
 bool IsSupportedDate(const JstDateTime& jst) {
-    const auto key = [](const JstDateTime& t) {
-        return std::chrono::year_month_day{std::chrono::year{t.year},
-                                           std::chrono::month{static_cast<unsigned>(t.month)},
-                                           std::chrono::day{static_cast<unsigned>(t.day)}};
-    };
-    return key(kFirstSupportedJst) <= key(jst) && key(jst) <= key(kLastSupportedJst);
+    return DateOf(kFirstSupportedJst) <= DateOf(jst) && DateOf(jst) <= DateOf(kLastSupportedJst);
 }
 
 std::optional<JstDateTime> ParseJstDateTime(std::string_view text) {
@@ -73,10 +71,7 @@ std::optional<JstDateTime> ParseJstDateTime(std::string_view text) {
         !Digits(text, 17, 2, t.second)) {
         return std::nullopt;
     }
-    const std::chrono::year_month_day date{std::chrono::year{t.year},
-                                           std::chrono::month{static_cast<unsigned>(t.month)},
-                                           std::chrono::day{static_cast<unsigned>(t.day)}};
-    if (t.year < 1 || !date.ok() || t.hour > 23 || t.minute > 59 || t.second > 59) {
+    if (t.year < 1 || !DateOf(t).ok() || t.hour > 23 || t.minute > 59 || t.second > 59) {
         return std::nullopt;
     }
     return t;

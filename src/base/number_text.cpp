@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <system_error>
 
@@ -15,6 +16,11 @@ namespace {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
+}
+
+// Where the run of digits from `at` ends.
+std::size_t DigitsEnd(std::string_view text, std::size_t at) {
+    return std::min(text.find_first_not_of("0123456789", at), text.size());
 }
 
 struct Layout {
@@ -58,13 +64,6 @@ void RequireFinite(double value, const char* failed) {
     }
 }
 
-enum class Outcome { kValue, kOverflow };
-
-struct Converted {
-    Outcome outcome;
-    double value;
-};
-
 // A decimal number found at the start of a text, split into its parts.
 struct DecimalScan {
     std::size_t length = 0;  // characters used; 0 when no number starts the text
@@ -84,15 +83,11 @@ DecimalScan ScanDecimal(std::string_view text, std::string_view exponentLetters)
         ++i;
     }
     const std::size_t integerStart = i;
-    while (i < text.size() && IsDigit(text[i])) {
-        ++i;
-    }
+    i = DigitsEnd(text, i);
     scan.integerDigits = text.substr(integerStart, i - integerStart);
     if (i < text.size() && text[i] == '.') {
         const std::size_t fractionStart = ++i;
-        while (i < text.size() && IsDigit(text[i])) {
-            ++i;
-        }
+        i = DigitsEnd(text, i);
         scan.fractionDigits = text.substr(fractionStart, i - fractionStart);
     }
     if (scan.integerDigits.empty() && scan.fractionDigits.empty()) {
@@ -105,9 +100,7 @@ DecimalScan ScanDecimal(std::string_view text, std::string_view exponentLetters)
             ++j;
         }
         const std::size_t digitsStart = j;
-        while (j < text.size() && IsDigit(text[j])) {
-            ++j;
-        }
+        j = DigitsEnd(text, j);
         if (j > digitsStart) {
             scan.exponent = text.substr(i + 1, j - i - 1);
             scan.length = j;
@@ -141,7 +134,8 @@ long long DecimalOrder(const DecimalScan& scan) {
     return exponent - static_cast<long long>(firstFraction) - 1;
 }
 
-Converted ConvertDecimal(const DecimalScan& scan) {
+// The scanned number as the nearest double; nothing when it overflows.
+std::optional<double> ConvertDecimal(const DecimalScan& scan) {
     std::string text(scan.integerDigits);
     text += '.';
     text += scan.fractionDigits;
@@ -153,11 +147,11 @@ Converted ConvertDecimal(const DecimalScan& scan) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), magnitude);
     if (result.ec == std::errc::result_out_of_range) {
         if (DecimalOrder(scan) > 0) {
-            return {Outcome::kOverflow, 0};
+            return std::nullopt;
         }
         magnitude = 0;  // underflow: the nearest double is zero
     }
-    return {Outcome::kValue, scan.negative ? -magnitude : magnitude};
+    return scan.negative ? -magnitude : magnitude;
 }
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -187,23 +181,19 @@ double HexWhole(std::string_view digits) {
     return value;
 }
 
-// Octal digits regrouped as hexadecimal ones, so that both go through the same exact reader.
+// Octal digits regrouped as hexadecimal ones, so that both go through the same exact reader:
+// from the right, four octal digits are twelve bits, three hexadecimal digits.
 std::string OctalToHex(std::string_view digits) {
-    std::string bits;
-    for (char c : digits) {
-        const int d = c - '0';
-        bits += (d & 4) ? '1' : '0';
-        bits += (d & 2) ? '1' : '0';
-        bits += (d & 1) ? '1' : '0';
-    }
-    bits.insert(0, (4 - bits.size() % 4) % 4, '0');
     std::string hex;
-    for (std::size_t i = 0; i < bits.size(); i += 4) {
-        int nibble = 0;
-        for (std::size_t k = 0; k < 4; ++k) {
-            nibble = nibble * 2 + (bits[i + k] - '0');
-        }
-        hex += "0123456789abcdef"[nibble];
+    while (!digits.empty()) {
+        const std::size_t take = std::min<std::size_t>(digits.size(), 4);
+        unsigned bits = 0;
+        std::from_chars(digits.data() + digits.size() - take, digits.data() + digits.size(), bits,
+                        8);
+        std::array<char, 4> three;
+        std::snprintf(three.data(), three.size(), "%03x", bits);
+        hex.insert(0, three.data(), 3);
+        digits.remove_suffix(take);
     }
     return hex;
 }
@@ -225,20 +215,14 @@ void ShortestPositional(double value, Positional& p) {
                                       std::fabs(value), std::chars_format::scientific);
     const std::string_view sci(scientific.data(),
                                static_cast<std::size_t>(result.ptr - scientific.data()));
-    std::array<char, 24> shortest;
-    std::size_t count = 0;
-    std::size_t e = 0;
-    for (; sci[e] != 'e'; ++e) {
-        if (sci[e] != '.') {
-            shortest[count++] = sci[e];
-        }
-    }
-    const bool negativeExponent = sci[e + 1] == '-';
+    const std::size_t e = sci.find('e');
     int exponent = 0;
-    for (std::size_t i = e + 2; i < sci.size(); ++i) {
-        exponent = exponent * 10 + (sci[i] - '0');
-    }
-    exponent = negativeExponent ? -exponent : exponent;
+    std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(),
+                    exponent);
+    // The significant digits without their point, copied to where they stand.
+    const auto copyDigits = [&sci, e](char* to) {
+        return static_cast<std::size_t>(std::remove_copy(sci.data(), sci.data() + e, to, '.') - to);
+    };
 
     char* digits = p.work.data() + 1;
     if (exponent < 0) {
@@ -246,11 +230,10 @@ void ShortestPositional(double value, Positional& p) {
         p.integerLength = 1;
         const auto zeros = static_cast<std::size_t>(-exponent - 1);
         std::fill_n(digits + 1, zeros, '0');
-        std::copy_n(shortest.data(), count, digits + 1 + zeros);
-        p.fractionLength = zeros + count;
+        p.fractionLength = zeros + copyDigits(digits + 1 + zeros);
     } else {
         p.integerLength = static_cast<std::size_t>(exponent) + 1;
-        std::copy_n(shortest.data(), count, digits);
+        const std::size_t count = copyDigits(digits);
         if (count <= p.integerLength) {
             std::fill_n(digits + count, p.integerLength - count, '0');
             p.fractionLength = 0;
@@ -341,11 +324,7 @@ std::optional<double> ParseStrict(std::string_view text) {
     if (scan.length == 0 || scan.length != body.size()) {
         return std::nullopt;
     }
-    const Converted converted = ConvertDecimal(scan);
-    if (converted.outcome == Outcome::kOverflow) {
-        return std::nullopt;
-    }
-    return converted.value;
+    return ConvertDecimal(scan);
 }
 
 double ParseLenient(std::string_view text) {
@@ -375,11 +354,11 @@ double ParseLenient(std::string_view text) {
     if (scan.length == 0) {
         return 0;
     }
-    const Converted converted = ConvertDecimal(scan);
-    if (converted.outcome == Outcome::kOverflow) {
+    const auto value = ConvertDecimal(scan);
+    if (!value) {
         ThrowTooLarge();
     }
-    return converted.value;
+    return *value;
 }
 
 std::optional<std::int32_t> ParsePort(std::string_view text) {
@@ -387,10 +366,7 @@ std::optional<std::int32_t> ParsePort(std::string_view text) {
     if (!value) {
         return std::nullopt;
     }
-    double whole = std::round(*value);  // halves away from zero ...
-    if (std::fabs(*value - std::trunc(*value)) == 0.5 && std::fmod(whole, 2.0) != 0) {
-        whole -= std::copysign(1.0, *value);  // ... but a half goes to the even neighbour
-    }
+    const double whole = std::nearbyint(*value);  // the default rounding: halves to even
     if (whole < -2147483648.0 || whole > 2147483647.0) {
         return std::nullopt;
     }

@@ -1,7 +1,5 @@
 #include "cycle/chart.h"
 
-#include <algorithm>
-#include <charconv>
 #include <cmath>
 
 #include "astro/solar.h"
@@ -11,12 +9,12 @@ namespace heliostat::cycle {
 
 namespace {
 
-// Appends the decimal text of a whole-valued number; throws for any other value.
-char* AppendWholeNumber(char* out, double value, const char* what) {
+// The decimal text of a whole-valued number; throws for any other value.
+std::string WholeNumber(double value, const char* what) {
     if (!std::isfinite(value) || value != std::floor(value) || std::fabs(value) > 1e15) {
         throw HeliostatError(std::string("時刻の値が整数ではありません（") + what + "）", what);
     }
-    return std::to_chars(out, out + 24, static_cast<long long>(value)).ptr;
+    return std::to_string(static_cast<long long>(value));
 }
 
 // The chart shows a clock time of one day. Near the polar circles or far east of Japan the
@@ -35,14 +33,8 @@ std::string ChartTimeText(double hour, double minute, const char* event, const c
 }  // namespace
 
 std::string TimeText(double hour, double minute) {
-    constexpr std::string_view kHour = "時";
-    constexpr std::string_view kMinute = "分";
-    char text[64];
-    char* p = AppendWholeNumber(text, hour, "時");
-    p = std::copy(kHour.begin(), kHour.end(), p);
-    p = AppendWholeNumber(p, minute, "分");
-    p = std::copy(kMinute.begin(), kMinute.end(), p);
-    return std::string(text, p);
+    const std::string hours = WholeNumber(hour, "時") + "時";  // the hour is checked first
+    return hours + WholeNumber(minute, "分") + "分";
 }
 
 ChartPoint SunMarkerCentre(double sunElevation, double sunAzimuth) {

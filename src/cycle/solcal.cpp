@@ -143,20 +143,14 @@ private:
     // The first event after the cycle's instant: the one of its date, else the next date's.
     std::optional<astro::UtcTime> NextEvent(
         std::optional<astro::UtcTime> astro::SunEvents::*which) {
-        const astro::UtcTime utc = utc_;
         const astro::SunEvents today =
             astro::SunEventsOnJstDate(now_.year, now_.month, now_.day, site_);
-        if ((today.*which) && *(today.*which) > utc) {
+        if ((today.*which) && *(today.*which) > utc_) {
             return today.*which;
         }
-        const std::chrono::year_month_day next{
-            std::chrono::sys_days(std::chrono::year(now_.year) / static_cast<unsigned>(now_.month) /
-                                  static_cast<unsigned>(now_.day)) +
-            std::chrono::days(1)};
-        const astro::SunEvents tomorrow = astro::SunEventsOnJstDate(
-            static_cast<int>(next.year()), static_cast<int>(static_cast<unsigned>(next.month())),
-            static_cast<int>(static_cast<unsigned>(next.day())), site_);
-        return tomorrow.*which;
+        const base::JstDateTime next =
+            base::ToJst(base::JstToUtc({now_.year, now_.month, now_.day}) + std::chrono::days(1));
+        return astro::SunEventsOnJstDate(next.year, next.month, next.day, site_).*which;
     }
 
     base::JstDateTime now_;

@@ -27,6 +27,30 @@ constexpr double kMargin = 2;  // pixels kept free at the chart's edges
 constexpr double kHorizonBottom = 2110 / kTwips;
 constexpr double kBelowNorth = 180 / kTwips;
 
+const QColor kMessageRed(255, 0, 0);
+
+double WidestLine(const QFontMetricsF& metrics, const QStringList& lines) {
+    double width = 0;
+    for (const QString& line : lines) {
+        width = std::max(width, metrics.horizontalAdvance(line));
+    }
+    return width;
+}
+
+// Lines of a message in red at `box`, on a plain backing that keeps the grid lines out of them.
+void DrawMessage(QPainter& painter, const QFont& font, const QRectF& box, const QStringList& lines,
+                 const QColor& background) {
+    const QFontMetricsF metrics(font);
+    painter.setFont(font);
+    painter.fillRect(box.adjusted(-1, 0, 1, 0), background);
+    painter.setPen(kMessageRed);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        painter.drawText(QPointF(box.left(), box.top() + metrics.height() * static_cast<double>(i) +
+                                                 metrics.ascent()),
+                         lines.at(i));
+    }
+}
+
 bool IsRingLabel(const QString& text) {
     return text == QStringLiteral("0°") || text == QStringLiteral("30°") ||
            text == QStringLiteral("60°");
@@ -69,6 +93,13 @@ QFont ChartView::MessageFont() const {
     return f;
 }
 
+QStringList ChartView::TwoLines(const QString& text, const QFont& font) const {
+    const QFontMetricsF metrics(font);
+    return WrapText(
+        text, [&metrics](const QString& t) { return metrics.horizontalAdvance(t); },
+        image_.width() - 2 * kMargin, 2);
+}
+
 void ChartView::Clear() {
     image_.fill(Background());
     operations_.clear();
@@ -89,35 +120,27 @@ void ChartView::SetFillColor(cycle::Rgb color) {
 }
 
 void ChartView::Circle(double cx, double cy, double radius) {
-    QPainter painter(&image_);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Foreground());
-    painter.setBrush(Qt::NoBrush);
-    painter.drawEllipse(QPointF(cx / kTwips, cy / kTwips), radius / kTwips, radius / kTwips);
-    operations_.push_back(
-        {Operation::Kind::Circle, cx, cy, 0, 0, radius, false, Foreground(), QColor(), {}, {}, {}});
-    update();
+    DrawCircle(cx, cy, radius, Foreground(), false);
 }
 
 void ChartView::Circle(float cx, float cy, float radius, cycle::Rgb outline) {
-    const bool filled = fillStyle_ == cycle::FillStyle::Solid;
+    DrawCircle(cx, cy, radius, ToColor(outline), fillStyle_ == cycle::FillStyle::Solid);
+}
+
+void ChartView::DrawCircle(double cx, double cy, double radius, const QColor& outline,
+                           bool filled) {
     QPainter painter(&image_);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(ToColor(outline));
+    painter.setPen(outline);
     painter.setBrush(filled ? QBrush(fillColor_) : QBrush(Qt::NoBrush));
     painter.drawEllipse(QPointF(cx / kTwips, cy / kTwips), radius / kTwips, radius / kTwips);
-    operations_.push_back({Operation::Kind::Circle,
-                           cx,
-                           cy,
-                           0,
-                           0,
-                           radius,
-                           filled,
-                           ToColor(outline),
-                           filled ? fillColor_ : QColor(),
-                           {},
-                           {},
-                           {}});
+    operations_.push_back({.kind = Operation::Kind::Circle,
+                           .x = cx,
+                           .y = cy,
+                           .radius = radius,
+                           .filled = filled,
+                           .outline = outline,
+                           .fill = filled ? fillColor_ : QColor()});
     update();
 }
 
@@ -125,8 +148,12 @@ void ChartView::Line(double x1, double y1, double x2, double y2) {
     QPainter painter(&image_);
     painter.setPen(Foreground());
     painter.drawLine(QPointF(x1 / kTwips, y1 / kTwips), QPointF(x2 / kTwips, y2 / kTwips));
-    operations_.push_back(
-        {Operation::Kind::Line, x1, y1, x2, y2, 0, false, Foreground(), QColor(), {}, {}, {}});
+    operations_.push_back({.kind = Operation::Kind::Line,
+                           .x = x1,
+                           .y = y1,
+                           .x2 = x2,
+                           .y2 = y2,
+                           .outline = Foreground()});
     update();
 }
 
@@ -140,18 +167,12 @@ void ChartView::Print(double x, double y, std::string_view text) {
     const QPointF topLeft(x / kTwips, y / kTwips);
     painter.drawText(QPointF(topLeft.x(), topLeft.y() + metrics.ascent()), qtext);
     operations_.push_back(
-        {Operation::Kind::Text,
-         x,
-         y,
-         0,
-         0,
-         0,
-         false,
-         Foreground(),
-         QColor(),
-         qtext,
-         QRectF(topLeft, QSizeF(metrics.horizontalAdvance(qtext), metrics.height())),
-         {}});
+        {.kind = Operation::Kind::Text,
+         .x = x,
+         .y = y,
+         .outline = Foreground(),
+         .text = qtext,
+         .box = QRectF(topLeft, QSizeF(metrics.horizontalAdvance(qtext), metrics.height()))});
     PlaceNotice();
     update();
 }
@@ -159,14 +180,11 @@ void ChartView::Print(double x, double y, std::string_view text) {
 void ChartView::ShowFailure(const QString& message) {
     // Two whole lines: a message too long for them first loses its step name ("（日没時刻）"
     // before the "："), then the font shrinks; the reason itself is never cut.
-    const double maxWidth = image_.width() - 2 * kMargin;
     QString text = message;
     QFont messageFont = MessageFont();
     QStringList lines;
-    for (int attempt = 0;; ++attempt) {
-        const QFontMetricsF m(messageFont);
-        lines = WrapText(
-            text, [&m](const QString& t) { return m.horizontalAdvance(t); }, maxWidth, 2);
+    for (;;) {
+        lines = TwoLines(text, messageFont);
         const bool whole = !lines.last().endsWith(u'…') || text.endsWith(u'…');
         if (whole || messageFont.pixelSize() <= 6) {
             break;
@@ -180,25 +198,19 @@ void ChartView::ShowFailure(const QString& message) {
         }
     }
     const QFontMetricsF metrics(messageFont);
-    double width = 0;
-    for (const QString& line : lines) {
-        width = std::max(width, metrics.horizontalAdvance(line));
-    }
-    const QSizeF size(width, metrics.height() * static_cast<double>(lines.size()));
+    const QSizeF size(WidestLine(metrics, lines),
+                      metrics.height() * static_cast<double>(lines.size()));
     const QRectF box(FreePlace(size, Obstacles()), size);
 
     QPainter painter(&image_);
-    painter.setFont(messageFont);
-    // A plain backing keeps the message readable over the grid lines.
-    painter.fillRect(box.adjusted(-1, 0, 1, 0), Background());
-    painter.setPen(QColor(255, 0, 0));
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        painter.drawText(QPointF(box.left(), box.top() + metrics.height() * static_cast<double>(i) +
-                                                 metrics.ascent()),
-                         lines.at(i));
-    }
-    operations_.push_back({Operation::Kind::Failure, box.left() * kTwips, box.top() * kTwips, 0, 0,
-                           0, false, QColor(255, 0, 0), QColor(), message, box, lines});
+    DrawMessage(painter, messageFont, box, lines, Background());
+    operations_.push_back({.kind = Operation::Kind::Failure,
+                           .x = box.left() * kTwips,
+                           .y = box.top() * kTwips,
+                           .outline = kMessageRed,
+                           .text = message,
+                           .box = box,
+                           .lines = lines});
     PlaceNotice();
     update();
 }
@@ -255,26 +267,20 @@ void ChartView::PlaceNotice() {
     // Two lines of the chart's width, in a smaller font when the text needs it.
     noticeFont_ = MessageFont();
     for (;;) {
-        const QFontMetricsF m(noticeFont_);
-        noticeShown_ = WrapText(
-            notice_, [&m](const QString& t) { return m.horizontalAdvance(t); },
-            image_.width() - 2 * kMargin, 2);
+        noticeShown_ = TwoLines(notice_, noticeFont_);
         if (!noticeShown_.last().endsWith(u'…') || noticeFont_.pixelSize() <= 7) {
             break;
         }
         noticeFont_.setPixelSize(noticeFont_.pixelSize() - 1);
     }
     const QFontMetricsF metrics(noticeFont_);
-    double width = 0;
-    for (const QString& line : noticeShown_) {
-        width = std::max(width, metrics.horizontalAdvance(line));
-    }
     // A pixel of air around every label, so that the line never touches one.
     QList<QRectF> avoid;
     for (const QRectF& r : Obstacles()) {
         avoid << r.adjusted(-1, -1, 1, 1);
     }
-    const QSizeF size(width, metrics.height() * static_cast<double>(noticeShown_.size()));
+    const QSizeF size(WidestLine(metrics, noticeShown_),
+                      metrics.height() * static_cast<double>(noticeShown_.size()));
     noticeBox_ = QRectF(FreePlace(size, avoid), size);
 }
 
@@ -288,17 +294,7 @@ void ChartView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.drawImage(event->rect(), image_, event->rect());
     if (!notice_.isEmpty()) {
-        const QFontMetricsF metrics(noticeFont_);
-        painter.setFont(noticeFont_);
-        // A plain backing, as under a failure message, keeps grid lines out of the text.
-        painter.fillRect(noticeBox_.adjusted(-1, 0, 1, 0), Background());
-        painter.setPen(QColor(255, 0, 0));
-        for (qsizetype i = 0; i < noticeShown_.size(); ++i) {
-            painter.drawText(
-                QPointF(noticeBox_.left(), noticeBox_.top() + metrics.ascent() +
-                                               metrics.height() * static_cast<double>(i)),
-                noticeShown_.at(i));
-        }
+        DrawMessage(painter, noticeFont_, noticeBox_, noticeShown_, Background());
     }
     // A thin sunken edge, on screen only, so the chart reads as its own area.
     painter.setPen(palette().color(QPalette::Mid));

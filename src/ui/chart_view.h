@@ -30,11 +30,11 @@ public:
         double x2 = 0, y2 = 0;  // end point of a line
         double radius = 0;
         bool filled = false;  // a solid fill was in effect
-        QColor outline;       // circle outline, line or text color
-        QColor fill;
-        QString text;
-        QRectF box;         // Text and Failure: the area covered, pixels
-        QStringList lines;  // Failure: the message as drawn
+        QColor outline{};     // circle outline, line or text color
+        QColor fill{};
+        QString text{};
+        QRectF box{};         // Text and Failure: the area covered, pixels
+        QStringList lines{};  // Failure: the message as drawn
     };
 
     explicit ChartView(QWidget* parent = nullptr);
@@ -73,10 +73,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void DrawCircle(double cx, double cy, double radius, const QColor& outline, bool filled);
     QColor Foreground() const;
     QColor Background() const;
     QFont FontFor(const QString& text) const;
     QFont MessageFont() const;
+    // The text wrapped to at most two lines of the chart's width.
+    QStringList TwoLines(const QString& text, const QFont& font) const;
     // Top-left corner of the first place for a box of `size` that overlaps none of `avoid`.
     QPointF FreePlace(QSizeF size, const QList<QRectF>& avoid) const;
     QList<QRectF> Obstacles() const;

@@ -43,10 +43,6 @@ public:
     // first start.
     void Configure(const WindowOptions& options, std::unique_ptr<link::SessionLog> log);
 
-    link::ControllerSession& Session() const { return *session_; }
-    link::LinkHealth Health() const { return session_->Health(); }
-    int InvalidReplies() const { return session_->InvalidReplies(); }
-
     // Ends the program as a confirmed 終了 does, without asking (a termination signal).
     void EndWithoutAsking();
 

@@ -98,6 +98,17 @@ bool WordBreak(QChar before, QChar after) {
     return !(a == Script::Kanji && b == Script::Hiragana);
 }
 
+// The last place after `start` and at most `end` where a line may end without cutting a word;
+// `end` itself when there is none.
+qsizetype LastWordBreak(const QString& text, qsizetype start, qsizetype end) {
+    for (qsizetype i = end; i > start; --i) {
+        if (WordBreak(text.at(i - 1), text.at(i))) {
+            return i;
+        }
+    }
+    return end;
+}
+
 }  // namespace
 
 QStringList WrapText(const QString& text, const std::function<double(const QString&)>& width,
@@ -125,22 +136,11 @@ QStringList WrapText(const QString& text, const std::function<double(const QStri
             while (cut > start && width(text.mid(start, cut - start) + ellipsis) > maxWidth) {
                 --cut;
             }
-            for (qsizetype i = cut; i > start; --i) {
-                if (WordBreak(text.at(i - 1), text.at(i))) {
-                    cut = i;
-                    break;
-                }
-            }
+            cut = LastWordBreak(text, start, cut);
             lines << text.mid(start, cut - start).trimmed() + ellipsis;
             break;
         }
-        qsizetype breakAt = end;
-        for (qsizetype i = end; i > start; --i) {
-            if (WordBreak(text.at(i - 1), text.at(i))) {
-                breakAt = i;
-                break;
-            }
-        }
+        const qsizetype breakAt = LastWordBreak(text, start, end);
         lines << text.mid(start, breakAt - start).trimmed();
         start = breakAt;
         while (start < text.size() && text.at(start).isSpace()) {

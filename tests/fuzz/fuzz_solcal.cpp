@@ -26,6 +26,8 @@
 namespace {
 
 using heliostat::fuzz::Quoted;
+using heliostat::fuzz::ShownNumber;
+using heliostat::fuzz::Within;
 namespace cycle = heliostat::cycle;
 namespace base = heliostat::base;
 
@@ -33,23 +35,6 @@ namespace base = heliostat::base;
 // anywhere in the years 1 to 9999.
 constexpr int kFirstYear = 1899;
 constexpr int kLastYear = 2101;
-
-// The sun elevation's pattern puts its literal blank after the sign ("- 5.25"), so blanks are
-// dropped before the text is read as a number.
-std::optional<double> ShownNumber(std::string_view text) {
-    std::string packed;
-    for (const char c : text) {
-        if (c != ' ') {
-            packed += c;
-        }
-    }
-    return heliostat::fuzz::ModelStrict(packed);
-}
-
-bool Within(const std::string& text, double low, double high) {
-    const auto value = ShownNumber(text);
-    return value && *value >= low && *value <= high;
-}
 
 // The in-memory host, checking every text the cycle writes and every command it sends.
 class CheckingHost final : public cycle::MemoryHost {

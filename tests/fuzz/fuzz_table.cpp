@@ -26,6 +26,8 @@
 namespace {
 
 using heliostat::fuzz::Quoted;
+using heliostat::fuzz::ShownNumber;
+using heliostat::fuzz::Within;
 namespace model = heliostat::fuzz;
 using Seconds = std::chrono::sys_seconds;
 
@@ -63,21 +65,6 @@ std::optional<Seconds> ModelDateTime(std::string_view text) {
 bool Supported(Seconds t) {
     using namespace std::chrono;
     return t >= sys_days{year{1900} / March / 1} && t < sys_days{year{2100} / March / 1};
-}
-
-std::optional<double> ShownNumber(std::string_view text) {
-    std::string packed;
-    for (const char c : text) {
-        if (c != ' ') {
-            packed += c;
-        }
-    }
-    return model::ModelStrict(packed);
-}
-
-bool Within(std::string_view text, double low, double high) {
-    const auto value = ShownNumber(text);
-    return value && *value >= low && *value <= high;
 }
 
 // RFC 4180 records ending in CR LF; gives nothing when the text is not well formed.

@@ -68,6 +68,48 @@ inline double Strtod(const std::string& text) {
     return std::strtod(text.c_str(), nullptr);
 }
 
+// The longest leading decimal number: sign, digits with at most one "." and at least one digit,
+// then an exponent (one of `letters`, optional sign, at least one digit) where one follows. The
+// text read, the letter written "e"; empty when no number starts the text.
+inline std::string LeadingNumber(std::string_view text, std::string_view letters) {
+    std::string number;
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        number += text[i++];
+    }
+    int digits = 0;
+    while (i < text.size() && Digit(text[i])) {
+        number += text[i++];
+        ++digits;
+    }
+    if (i < text.size() && text[i] == '.') {
+        number += text[i++];
+        while (i < text.size() && Digit(text[i])) {
+            number += text[i++];
+            ++digits;
+        }
+    }
+    if (digits == 0) {
+        return {};
+    }
+    if (i < text.size() && letters.find(text[i]) != std::string_view::npos) {
+        std::string exponent = "e";
+        std::size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) {
+            exponent += text[j++];
+        }
+        bool any = false;
+        while (j < text.size() && Digit(text[j])) {
+            exponent += text[j++];
+            any = true;
+        }
+        if (any) {
+            number += exponent;
+        }
+    }
+    return number;
+}
+
 // Strict rule: blanks and tabs around; sign, digits with at most one ".", at least one digit,
 // optional exponent E/e with optional sign and at least one digit; nothing else. A value too
 // large for a double gives nothing.
@@ -80,41 +122,13 @@ inline std::optional<double> ModelStrict(std::string_view text) {
     while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) {
         --end;
     }
-    const std::string body(text.substr(begin, end - begin));
-    std::size_t i = 0;
-    if (i < body.size() && (body[i] == '+' || body[i] == '-')) {
-        ++i;
-    }
-    int digits = 0;
-    while (i < body.size() && Digit(body[i])) {
-        ++i, ++digits;
-    }
-    if (i < body.size() && body[i] == '.') {
-        ++i;
-        while (i < body.size() && Digit(body[i])) {
-            ++i, ++digits;
-        }
-    }
-    if (digits == 0) {
+    const std::string_view body = text.substr(begin, end - begin);
+    const std::string number = LeadingNumber(body, "Ee");
+    // An exponent letter without digits is left unread, so it too fails the whole-text test.
+    if (number.empty() || number.size() != body.size()) {
         return std::nullopt;
     }
-    if (i < body.size() && (body[i] == 'E' || body[i] == 'e')) {
-        ++i;
-        if (i < body.size() && (body[i] == '+' || body[i] == '-')) {
-            ++i;
-        }
-        int exponentDigits = 0;
-        while (i < body.size() && Digit(body[i])) {
-            ++i, ++exponentDigits;
-        }
-        if (exponentDigits == 0) {
-            return std::nullopt;
-        }
-    }
-    if (i != body.size()) {
-        return std::nullopt;
-    }
-    const double value = Strtod(body);
+    const double value = Strtod(number);
     if (std::isinf(value)) {
         return std::nullopt;
     }
@@ -200,41 +214,9 @@ inline LenientResult ModelLenient(std::string_view text) {
         return value;
     }
 
-    std::string number;
-    std::size_t i = 0;
-    if (i < packed.size() && (packed[i] == '+' || packed[i] == '-')) {
-        number += packed[i++];
-    }
-    int digits = 0;
-    while (i < packed.size() && Digit(packed[i])) {
-        number += packed[i++];
-        ++digits;
-    }
-    if (i < packed.size() && packed[i] == '.') {
-        number += packed[i++];
-        while (i < packed.size() && Digit(packed[i])) {
-            number += packed[i++];
-            ++digits;
-        }
-    }
-    if (digits == 0) {
+    const std::string number = LeadingNumber(packed, "EeDd");
+    if (number.empty()) {
         return 0.0;
-    }
-    if (i < packed.size() &&
-        (packed[i] == 'E' || packed[i] == 'e' || packed[i] == 'D' || packed[i] == 'd')) {
-        std::string exponent = "e";
-        std::size_t j = i + 1;
-        if (j < packed.size() && (packed[j] == '+' || packed[j] == '-')) {
-            exponent += packed[j++];
-        }
-        bool any = false;
-        while (j < packed.size() && Digit(packed[j])) {
-            exponent += packed[j++];
-            any = true;
-        }
-        if (any) {
-            number += exponent;
-        }
     }
     const double value = Strtod(number);
     if (std::isinf(value)) {
@@ -272,6 +254,23 @@ inline bool ModelReplyField(std::string_view text) {
         text.remove_suffix(1);
     }
     return text.empty() || ModelStrict(text).has_value();
+}
+
+// A shown angle text: blanks dropped (the sun elevation's pattern puts its literal blank after
+// the sign, "- 5.25"), then the strict rule.
+inline std::optional<double> ShownNumber(std::string_view text) {
+    std::string packed;
+    for (const char c : text) {
+        if (c != ' ') {
+            packed += c;
+        }
+    }
+    return ModelStrict(packed);
+}
+
+inline bool Within(std::string_view text, double low, double high) {
+    const auto value = ShownNumber(text);
+    return value && *value >= low && *value <= high;
 }
 
 // --- Chart ---------------------------------------------------------------------------------

@@ -3,15 +3,11 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <chrono>
 #include <exception>
-#include <iterator>
-#include <stdexcept>
+#include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "astro/bisector.h"
 #include "astro/mount_model.h"
@@ -151,51 +147,41 @@ base::UtcMillis ReadTime(const QString& text, const char* option) {
 }
 
 // A target as the start button reads it, by the lenient rule.
-double ReadTarget(const QCommandLineParser& parser, const QCommandLineOption& option) {
+double ReadTarget(const QCommandLineParser& parser, const QString& name) {
     try {
-        return base::ParseLenient(Utf8(parser.value(option)));
+        return base::ParseLenient(Utf8(parser.value(name)));
     } catch (const HeliostatError& e) {
-        throw base::UsageError(
-            QStringLiteral("--%1: %2").arg(option.names().first(), QString::fromUtf8(e.what())));
+        throw base::UsageError(QStringLiteral("--%1: %2").arg(name, QString::fromUtf8(e.what())));
     }
 }
 
 Options ReadOptions(const QStringList& arguments, QCommandLineParser& parser,
-                    const std::vector<QCommandLineOption>& parserOptions,
                     base::CommandLine<Options>& result) {
-    const auto option = [&parserOptions](std::string_view longName) -> const QCommandLineOption& {
-        for (std::size_t i = 0; i < std::size(kOptions); ++i) {
-            if (longName == kOptions[i].longName) {
-                return parserOptions[i];
-            }
-        }
-        throw std::logic_error("unlisted option");
+    const auto isSet = [&parser](const char* name) {
+        return parser.isSet(QString::fromUtf8(name));
     };
-    const QCommandLineOption &lat = option("lat"), &lon = option("lon"), &preset = option("preset"),
-                             &targetEl = option("target-el"), &targetAz = option("target-az"),
-                             &from = option("from"), &to = option("to"), &step = option("step"),
-                             &pointing = option("pointing"), &beamError = option("beam-error"),
-                             &mountModel = option("mount-model"), &help = option("help"),
-                             &version = option("version");
+    const auto value = [&parser](const char* name) {
+        return parser.value(QString::fromUtf8(name));
+    };
 
     base::Parse(parser, arguments);
     Options options;
-    if (parser.isSet(help)) {
+    if (isSet("help")) {
         result.outcome = base::CommandLineOutcome::Help;
         result.text = QString::fromStdString(HelpText());
         return options;
     }
-    if (parser.isSet(version)) {
+    if (isSet("version")) {
         result.outcome = base::CommandLineOutcome::Version;
         result.text = QStringLiteral("heliostat-table " HELIOSTAT_VERSION "\n");
         return options;
     }
-    if (parser.isSet(step)) {
-        options.step = base::ReadInteger(QStringLiteral("step"), parser.value(step), 1, kMaxStep,
+    if (isSet("step")) {
+        options.step = base::ReadInteger(QStringLiteral("step"), value("step"), 1, kMaxStep,
                                          QStringLiteral("秒"));
     }
-    if (parser.isSet(pointing)) {
-        const QString mode = parser.value(pointing);
+    if (isSet("pointing")) {
+        const QString mode = value("pointing");
         if (mode == QStringLiteral("exact")) {
             options.pointing = cycle::Pointing::Exact;
         } else if (mode != QStringLiteral("mean")) {
@@ -203,13 +189,13 @@ Options ReadOptions(const QStringList& arguments, QCommandLineParser& parser,
                                                          QStringLiteral(" mean か exact ")));
         }
     }
-    options.beamError = parser.isSet(beamError);
-    if (parser.isSet(mountModel)) {
-        options.mountModel = mount_file::ReadMountModelFile(parser.value(mountModel)).model;
+    options.beamError = isSet("beam-error");
+    if (isSet("mount-model")) {
+        options.mountModel = mount_file::ReadMountModelFile(value("mount-model")).model;
     }
     // An explicit --lat or --lon wins over the city; with several cities the first counts.
     std::optional<cycle::ObservatoryTexts> city;
-    for (const QString& name : parser.values(preset)) {
+    for (const QString& name : parser.values(QStringLiteral("preset"))) {
         const auto found = cycle::LookupObservatory(Utf8(name));
         if (!found) {
             throw base::UsageError(base::usage::BadValue(QStringLiteral("preset"), name,
@@ -219,27 +205,27 @@ Options ReadOptions(const QStringList& arguments, QCommandLineParser& parser,
             city = found;
         }
     }
-    if (!(parser.isSet(lat) || city) || !(parser.isSet(lon) || city)) {
+    if (!(isSet("lat") || city) || !(isSet("lon") || city)) {
         throw base::UsageError(
             base::usage::Required(QStringLiteral("--lat と --lon（または --preset）")));
     }
-    options.lat = parser.isSet(lat) ? Utf8(parser.value(lat)) : city->latitude;
-    options.lon = parser.isSet(lon) ? Utf8(parser.value(lon)) : city->longitude;
-    if (!parser.isSet(targetEl) || !parser.isSet(targetAz)) {
+    options.lat = isSet("lat") ? Utf8(value("lat")) : city->latitude;
+    options.lon = isSet("lon") ? Utf8(value("lon")) : city->longitude;
+    if (!isSet("target-el") || !isSet("target-az")) {
         throw base::UsageError(base::usage::Required(QStringLiteral("--target-el と --target-az")));
     }
-    options.targetElevation = ReadTarget(parser, targetEl);
-    options.targetAzimuth = ReadTarget(parser, targetAz);
+    options.targetElevation = ReadTarget(parser, QStringLiteral("target-el"));
+    options.targetAzimuth = ReadTarget(parser, QStringLiteral("target-az"));
     // No direction lies beyond the zenith or the nadir; 1e300 would make a 314-character command.
     if (options.targetElevation < -90 || options.targetElevation > 90) {
         throw base::UsageError(base::usage::BadValue(
-            QStringLiteral("target-el"), parser.value(targetEl), QStringLiteral(" -90～90 の数")));
+            QStringLiteral("target-el"), value("target-el"), QStringLiteral(" -90～90 の数")));
     }
-    if (!parser.isSet(from)) {
+    if (!isSet("from")) {
         throw base::UsageError(base::usage::Required(QStringLiteral("--from")));
     }
-    options.first = ReadTime(parser.value(from), "from");
-    options.last = parser.isSet(to) ? ReadTime(parser.value(to), "to") : options.first;
+    options.first = ReadTime(value("from"), "from");
+    options.last = isSet("to") ? ReadTime(value("to"), "to") : options.first;
     if (options.last < options.first) {
         throw base::UsageError(QStringLiteral("--to が --from より前です"));
     }
@@ -251,20 +237,18 @@ base::CommandLine<Options> ParseArguments(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    std::vector<QCommandLineOption> parserOptions;
     for (const OptionEntry& option : kOptions) {
         QStringList names;
         if (*option.shortName != '\0') {
             names << QString::fromUtf8(option.shortName);
         }
         names << QString::fromUtf8(option.longName);
-        parserOptions.emplace_back(names, QString::fromUtf8(option.description),
-                                   QString::fromUtf8(option.valueName));
-        parser.addOption(parserOptions.back());
+        parser.addOption(QCommandLineOption(names, QString::fromUtf8(option.description),
+                                            QString::fromUtf8(option.valueName)));
     }
     base::CommandLine<Options> result;
     try {
-        result.options = ReadOptions(arguments, parser, parserOptions, result);
+        result.options = ReadOptions(arguments, parser, result);
     } catch (const base::UsageError& e) {
         result.outcome = base::CommandLineOutcome::UsageError;
         result.text = e.message();
@@ -272,23 +256,28 @@ base::CommandLine<Options> ParseArguments(const QStringList& arguments) {
     return result;
 }
 
-// The beam error of a day row: the mirror where the command sends it (the two texts of the
-// datagram, so the two-decimal rounding counts), the sun where it truly stands at that instant,
-// whichever method pointed the mirror.
-// With a mount model the mirror is where the model puts the two mount-angle texts instead.
-double RowBeamError(cycle::MemoryHost& host, const cycle::WindowState& state, astro::UtcTime utc,
-                    const std::optional<astro::SkyDirection>& mirror) {
+// The mirror where the row's command sends it: the two texts of the datagram, read back, so
+// that their two-decimal rounding counts.
+astro::SkyDirection CommandedMirror(cycle::MemoryHost& host, const char* column) {
     const auto mirrorEl = base::ParseStrict(host.Text(Field::MirrorElevation));
     const auto mirrorAz = base::ParseStrict(host.Text(Field::MirrorAzimuth));
     if (!mirrorEl || !mirrorAz) {
-        throw HeliostatError("反射鏡角度が数値ではありません", "beam_error");
+        throw HeliostatError("反射鏡角度が数値ではありません", column);
     }
+    return {.azimuth = *mirrorAz, .elevation = *mirrorEl};
+}
+
+// The beam error of a day row: the commanded mirror, the sun where it truly stands at that
+// instant, whichever method pointed the mirror.
+// With a mount model the mirror is where the model puts the two mount-angle texts instead.
+double RowBeamError(cycle::MemoryHost& host, const cycle::WindowState& state, astro::UtcTime utc,
+                    const std::optional<astro::SkyDirection>& mirror) {
+    const astro::SkyDirection commanded = CommandedMirror(host, "beam_error");
     const astro::PreciseSunPosition sun =
         astro::PreciseSun(utc, astro::Site{state.Latitude, state.Longitude, 0});
-    return astro::BeamError(
-        mirror.value_or(astro::SkyDirection{.azimuth = *mirrorAz, .elevation = *mirrorEl}),
-        {.azimuth = sun.azimuth, .elevation = sun.elevation},
-        {.azimuth = state.TargetAzimuth, .elevation = state.TargetElevation});
+    return astro::BeamError(mirror.value_or(commanded),
+                            {.azimuth = sun.azimuth, .elevation = sun.elevation},
+                            {.azimuth = state.TargetAzimuth, .elevation = state.TargetElevation});
 }
 
 // The controller drives the inverse model's angles unrounded. Two decimals would add up to
@@ -311,13 +300,8 @@ struct MountColumns {
 };
 
 MountColumns RowMountAngles(cycle::MemoryHost& host, const astro::MountModel& model) {
-    const auto mirrorEl = base::ParseStrict(host.Text(Field::MirrorElevation));
-    const auto mirrorAz = base::ParseStrict(host.Text(Field::MirrorAzimuth));
-    if (!mirrorEl || !mirrorAz) {
-        throw HeliostatError("反射鏡角度が数値ではありません", "mount_azimuth");
-    }
     const astro::MountAngles drive =
-        astro::MountInverse(model, {.azimuth = *mirrorAz, .elevation = *mirrorEl});
+        astro::MountInverse(model, CommandedMirror(host, "mount_azimuth"));
     MountColumns columns{MountText(drive.azimuth), MountText(drive.elevation), {}};
     columns.faces =
         astro::MountForward(model, {.azimuth = *base::ParseStrict(columns.azimuth),
@@ -341,39 +325,34 @@ int Run(const Options& options, std::FILE* out) {
     const std::chrono::seconds step{options.step};
     for (auto t = options.first; t <= options.last; t += step) {
         const int sendsBefore = host.Sends();
-        std::string_view branch;
-        std::optional<cycle::CycleReport> report;
         std::string error;
-        try {
-            report = cycle::SOLCAL(state, host, t, options.pointing);
-            branch = report->branch == cycle::Branch::Day ? "day" : "night";
-        } catch (const std::exception& e) {
-            branch = "error";
-            error = e.what();
-            anyFailed = true;
-        }
-        // Should the precise sun refuse a place or date the cycle accepted, the cell stays
-        // empty and the run fails with the reason, rather than printing a made-up number.
-        std::optional<MountColumns> mount;
-        if (options.mountModel && host.Sends() != sendsBefore) {
+        // A failed step leaves its cells empty and the run fails with the reason: should the
+        // precise sun refuse a place or date the cycle accepted, no made-up number is printed.
+        const auto attempt = [&error, &anyFailed](const auto& compute) {
             try {
-                mount = RowMountAngles(host, *options.mountModel);
+                compute();
             } catch (const std::exception& e) {
                 error = e.what();
                 anyFailed = true;
             }
+        };
+        std::optional<cycle::CycleReport> report;
+        attempt([&] { report = cycle::SOLCAL(state, host, t, options.pointing); });
+        const std::string_view branch = !report                                ? "error"
+                                        : report->branch == cycle::Branch::Day ? "day"
+                                                                               : "night";
+        std::optional<MountColumns> mount;
+        if (options.mountModel && host.Sends() != sendsBefore) {
+            attempt([&] { mount = RowMountAngles(host, *options.mountModel); });
         }
         std::optional<double> beamError;
         if (options.beamError && report && report->branch == cycle::Branch::Day &&
             (mount || !options.mountModel)) {
-            try {
+            attempt([&] {
                 beamError = RowBeamError(
                     host, state, t,
                     mount ? std::optional<astro::SkyDirection>(mount->faces) : std::nullopt);
-            } catch (const std::exception& e) {
-                error = e.what();
-                anyFailed = true;
-            }
+            });
         }
         csv.DateTime(base::ToJst(t));
         csv.Raw(",");
