@@ -77,30 +77,44 @@ std::optional<QByteArray> SafeDirectionReply(const MountGeometry& geometry, AzEl
 
 }  // namespace
 
-std::optional<Limits> NarrowLimits(const Limits& rotator, const std::optional<AxisRange>& azimuth,
-                                   const std::optional<AxisRange>& elevation, QString* error) {
+Limits NarrowLimits(const Limits& rotator, const std::optional<AxisRange>& azimuth,
+                    const std::optional<AxisRange>& elevation) {
     Limits limits = rotator;
-    const auto narrow = [error](const char* option, const std::optional<AxisRange>& range,
-                                double* min, double* max) {
+    const auto narrow = [](const char* option, const std::optional<AxisRange>& range, double* min,
+                           double* max) {
         if (!range) {
-            return true;
+            return;
         }
         if (range->first < *min || range->second > *max) {
-            *error = QStringLiteral("--%1 %2:%3 はローテータの範囲 [%4, %5] を超えています")
-                         .arg(QLatin1String(option), Degrees(range->first), Degrees(range->second),
-                              Degrees(*min), Degrees(*max));
-            return false;
+            throw HeliostatError(
+                QStringLiteral("--%1 %2:%3 はローテータの範囲 [%4, %5] を超えています")
+                    .arg(QLatin1String(option), Degrees(range->first), Degrees(range->second),
+                         Degrees(*min), Degrees(*max))
+                    .toStdString(),
+                option);
         }
         *min = range->first;
         *max = range->second;
-        return true;
     };
-    if (!narrow("az-range", azimuth, &limits.minAzimuth, &limits.maxAzimuth) ||
-        !narrow("el-range", elevation, &limits.minElevation, &limits.maxElevation)) {
-        return std::nullopt;
-    }
+    narrow("az-range", azimuth, &limits.minAzimuth, &limits.maxAzimuth);
+    narrow("el-range", elevation, &limits.minElevation, &limits.maxElevation);
     return limits;
 }
+
+namespace {
+
+// The operator's ranges on a rotator whose limits changed (a reopened one): its own limits
+// where a range no longer fits.
+Limits NarrowedOrOwn(const Limits& rotator, const std::optional<AxisRange>& azimuth,
+                     const std::optional<AxisRange>& elevation) {
+    try {
+        return NarrowLimits(rotator, azimuth, elevation);
+    } catch (const HeliostatError&) {
+        return rotator;
+    }
+}
+
+}  // namespace
 
 std::optional<double> WrapAzimuth(double azimuth, double present, double min, double max) {
     if (!std::isfinite(azimuth) || !(min <= max)) {
@@ -168,11 +182,8 @@ Controller::Controller(std::unique_ptr<Mount> mount, RotatorWorker::Opener reope
       // New targets on stderr: ten a minute keeps a flood of changing commands to a few lines
       // (the rest counted once a fold period), and normal tracking near its own rate.
       news_(10, 60000) {
-    QString ignored;
     // main() refuses ranges wider than the rotator's before it gets here.
-    limits_ =
-        NarrowLimits(mount->limits(), settings_.azimuthRange, settings_.elevationRange, &ignored)
-            .value_or(mount->limits());
+    limits_ = NarrowedOrOwn(mount->limits(), settings_.azimuthRange, settings_.elevationRange);
     clock_.start();
     sinceReply_.start();
     connect(&socket_, &QUdpSocket::readyRead, this, &Controller::readPending);
@@ -196,10 +207,9 @@ Controller::~Controller() {
     }
 }
 
-bool Controller::listen(const QHostAddress& address, quint16 port, QString* error) {
+void Controller::listen(const QHostAddress& address, quint16 port) {
     if (!socket_.bind(address, port)) {
-        *error = socket_.errorString();
-        return false;
+        throw HeliostatError(socket_.errorString().toStdString(), "listen");
     }
     if (!address.isLoopback()) {
         const QString endpoint = Endpoint(socket_.localAddress(), socket_.localPort());
@@ -222,7 +232,6 @@ bool Controller::listen(const QHostAddress& address, quint16 port, QString* erro
         // From the start: a controller that is never commanded still parks the mirror.
         watchdog_.start(settings_.watchdog);
     }
-    return true;
 }
 
 bool Controller::shutdown(std::chrono::milliseconds wait) {
@@ -527,10 +536,8 @@ void Controller::onReport(const RotatorReport& report) {
                     .arg(double(clock_.elapsed() - lostAt_.value_or(clock_.elapsed())) / 1000, 0,
                          'f', 1));
             lostAt_.reset();
-            QString ignored;
-            limits_ = NarrowLimits(report.limits, settings_.azimuthRange, settings_.elevationRange,
-                                   &ignored)
-                          .value_or(report.limits);
+            limits_ =
+                NarrowedOrOwn(report.limits, settings_.azimuthRange, settings_.elevationRange);
             // A restarted rotator has forgotten its target: the thread drives it there again,
             // and the next command is sent even if it is within the deadband.
             lastSent_.reset();

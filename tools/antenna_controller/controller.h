@@ -27,10 +27,10 @@ QString DescribeRejection(const QByteArray& payload);
 // An operator's MIN:MAX for one axis.
 using AxisRange = std::pair<double, double>;
 
-// The rotator's limits narrowed to the operator's ranges. Nothing, with *error, when a range
-// reaches outside the rotator's own limits: it may narrow them, never widen them.
-std::optional<Limits> NarrowLimits(const Limits& rotator, const std::optional<AxisRange>& azimuth,
-                                   const std::optional<AxisRange>& elevation, QString* error);
+// The rotator's limits narrowed to the operator's ranges. HeliostatError, naming the option,
+// when a range reaches outside the rotator's own limits: it may narrow them, never widen them.
+Limits NarrowLimits(const Limits& rotator, const std::optional<AxisRange>& azimuth,
+                    const std::optional<AxisRange>& elevation);
 
 // The cable-wrap rule: of the angles azimuth + k·360 inside [min, max], the one nearest to the
 // rotator's present azimuth; nothing when none is inside.
@@ -81,7 +81,8 @@ public:
                Settings settings, QObject* parent = nullptr);
     ~Controller() override;
 
-    bool listen(const QHostAddress& address, quint16 port, QString* error);
+    // HeliostatError with the system's reason when the port cannot be bound.
+    void listen(const QHostAddress& address, quint16 port);
     QHostAddress address() const { return socket_.localAddress(); }
     quint16 port() const { return socket_.localPort(); }
     // The limits in force: the rotator's, narrowed by the operator's ranges.

@@ -84,43 +84,36 @@ void HamlibMount::RouteMessages(std::function<void(std::string_view)> sink) {
     rig_set_debug_callback(OnHamlibMessage, nullptr);
 }
 
-std::unique_ptr<HamlibMount> HamlibMount::Open(const Setup& setup, OpenFailure* failure,
-                                               std::string* error) {
+std::unique_ptr<HamlibMount> HamlibMount::Open(const Setup& setup) {
     // Hamlib reports at its own debug level to stderr; quiet unless the operator asked.
     rig_set_debug(setup.verbose ? RIG_DEBUG_VERBOSE : RIG_DEBUG_NONE);
-    *failure = OpenFailure::kBadSetup;
     ROT* rot = rot_init(static_cast<rot_model_t>(setup.model));
     if (rot == nullptr) {
-        *error = "Hamlib has no rotator model " + std::to_string(setup.model);
-        return nullptr;
+        throw MountError("Hamlib has no rotator model " + std::to_string(setup.model),
+                         MountStatus::kBadSetup);
     }
     std::unique_ptr<HamlibMount> mount(new HamlibMount(rot, setup.model));
     auto setConf = [&](const std::string& key, const std::string& value) {
         const token_t token = rot_token_lookup(rot, key.c_str());
         if (token == RIG_CONF_END) {
-            *error = "unknown Hamlib configuration key \"" + key + "\" for model " +
-                     std::to_string(setup.model);
-            return false;
+            throw MountError("unknown Hamlib configuration key \"" + key + "\" for model " +
+                                 std::to_string(setup.model),
+                             MountStatus::kBadSetup);
         }
         if (const int rc = rot_set_conf(rot, token, value.c_str()); rc != RIG_OK) {
-            *error = "configuration " + key + "=" + value + " refused: " + rigerror2(rc);
-            return false;
+            throw MountError("configuration " + key + "=" + value + " refused: " + rigerror2(rc),
+                             MountStatus::kBadSetup);
         }
-        return true;
     };
-    if (!setup.device.empty() && !setConf("rot_pathname", setup.device)) {
-        return nullptr;
+    if (!setup.device.empty()) {
+        setConf("rot_pathname", setup.device);
     }
     for (const auto& [key, value] : setup.conf) {
-        if (!setConf(key, value)) {
-            return nullptr;
-        }
+        setConf(key, value);
     }
     if (const int rc = rot_open(rot); rc != RIG_OK) {
-        *failure = OpenFailure::kUnreachable;
-        *error = HamlibError("rot_open", rc);
-        // rot_cleanup without rot_close: the port was never opened.
-        return nullptr;
+        // rot_cleanup without rot_close (the destructor's): the port was never opened.
+        throw MountError(HamlibError("rot_open", rc), MountStatus::kLost);
     }
     mount->opened_ = true;
     // Limits are read after opening: the network model learns them from rotctld then.
@@ -129,7 +122,6 @@ std::unique_ptr<HamlibMount> HamlibMount::Open(const Setup& setup, OpenFailure* 
     const rot_caps* caps = rot->caps;
     mount->name_ = std::string(caps->mfg_name ? caps->mfg_name : "") + " " +
                    (caps->model_name ? caps->model_name : "");
-    *failure = OpenFailure::kNone;
     return mount;
 }
 
@@ -142,29 +134,25 @@ HamlibMount::~HamlibMount() {
     rot_cleanup(rot_);
 }
 
-MountStatus HamlibMount::setPosition(AzEl target, std::string* error) {
+void HamlibMount::setPosition(AzEl target) {
     const int rc = rot_set_position(rot_, static_cast<azimuth_t>(target.azimuth),
                                     static_cast<elevation_t>(target.elevation));
     if (rc != RIG_OK) {
-        *error = HamlibError("rot_set_position", rc);
+        throw MountError(HamlibError("rot_set_position", rc), ClassifyHamlibStatus(rc));
     }
-    return ClassifyHamlibStatus(rc);
 }
 
-MountStatus HamlibMount::position(AzEl* present, std::string* error) {
+AzEl HamlibMount::position() {
     azimuth_t azimuth = 0;
     elevation_t elevation = 0;
     const int rc = rot_get_position(rot_, &azimuth, &elevation);
     if (rc != RIG_OK) {
-        *error = HamlibError("rot_get_position", rc);
-        return ClassifyHamlibStatus(rc);
+        throw MountError(HamlibError("rot_get_position", rc), ClassifyHamlibStatus(rc));
     }
     if (!std::isfinite(azimuth) || !std::isfinite(elevation)) {
-        *error = "rot_get_position gave a non-finite angle";
-        return MountStatus::kFailed;
+        throw MountError("rot_get_position gave a non-finite angle", MountStatus::kFailed);
     }
-    *present = {.azimuth = azimuth, .elevation = elevation};
-    return MountStatus::kOk;
+    return {.azimuth = azimuth, .elevation = elevation};
 }
 
 }  // namespace heliostat::antenna

@@ -27,12 +27,9 @@ public:
         bool verbose = false;
     };
 
-    enum class OpenFailure { kNone, kBadSetup, kUnreachable };
-
-    // Nothing when it could not be opened; *failure says whether the operator's setup was wrong
-    // (unknown model or configuration key) or the rotator did not answer, *error why.
-    static std::unique_ptr<HamlibMount> Open(const Setup& setup, OpenFailure* failure,
-                                             std::string* error);
+    // Throws MountError: kBadSetup when the operator's setup is wrong (unknown model or
+    // configuration key), kLost when the rotator did not answer.
+    static std::unique_ptr<HamlibMount> Open(const Setup& setup);
     ~HamlibMount() override;
 
     HamlibMount(const HamlibMount&) = delete;
@@ -43,8 +40,8 @@ public:
     static void RouteMessages(std::function<void(std::string_view)> sink);
 
     Limits limits() const override { return limits_; }
-    MountStatus setPosition(AzEl target, std::string* error) override;
-    MountStatus position(AzEl* present, std::string* error) override;
+    void setPosition(AzEl target) override;
+    AzEl position() override;
 
     int model() const { return model_; }
     std::string name() const { return name_; }

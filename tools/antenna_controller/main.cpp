@@ -60,8 +60,10 @@ int main(int argc, char* argv[]) {
 
     SessionLog log(stderr);
     if (!options.logFile.isEmpty()) {
-        if (QString error; !log.openCsv(options.logFile, &error)) {
-            log.event(QStringLiteral("cannot write the log %1: %2").arg(options.logFile, error));
+        try {
+            log.openCsv(options.logFile);
+        } catch (const heliostat::HeliostatError& e) {
+            log.event(QStringLiteral("cannot write the log %1: %2").arg(options.logFile, e.what()));
             return kExitFailure;
         }
     }
@@ -87,14 +89,14 @@ int main(int argc, char* argv[]) {
         setup.conf.emplace_back(key.toStdString(), value.toStdString());
     }
     setup.verbose = options.verbose;
-    HamlibMount::OpenFailure failure = HamlibMount::OpenFailure::kNone;
-    std::string openError;
-    std::unique_ptr<HamlibMount> mount = HamlibMount::Open(setup, &failure, &openError);
-    if (!mount) {
+    std::unique_ptr<HamlibMount> mount;
+    try {
+        mount = HamlibMount::Open(setup);
+    } catch (const MountError& e) {
         log.event(QStringLiteral("cannot open the rotator (model %1): %2")
                       .arg(options.model)
-                      .arg(QString::fromStdString(openError)));
-        if (failure == HamlibMount::OpenFailure::kBadSetup) {
+                      .arg(QString::fromUtf8(e.what())));
+        if (e.status() == MountStatus::kBadSetup) {
             PrintTo(stderr, heliostat::base::usage::SeeHelp(program));
             return kExitUsage;
         }
@@ -104,13 +106,12 @@ int main(int argc, char* argv[]) {
     const int model = mount->model();
     const QString name = QString::fromStdString(mount->name());
     // The operator's ranges and park position are checked against what the rotator reports.
-    QString rangeError;
-    const std::optional<Limits> narrowed =
-        NarrowLimits(mount->limits(), options.azimuthRange, options.elevationRange, &rangeError);
-    if (!narrowed) {
-        return usageError(rangeError);
+    Limits limits;
+    try {
+        limits = NarrowLimits(mount->limits(), options.azimuthRange, options.elevationRange);
+    } catch (const heliostat::HeliostatError& e) {
+        return usageError(QString::fromUtf8(e.what()));
     }
-    const Limits limits = *narrowed;
     if (options.park && (options.park->elevation < limits.minElevation ||
                          options.park->elevation > limits.maxElevation ||
                          !WrapAzimuth(options.park->azimuth, options.park->azimuth,
@@ -153,16 +154,15 @@ int main(int argc, char* argv[]) {
                       .arg(p[4])
                       .arg(p[5]));
     }
-    auto reopen = [setup](std::string* error) -> std::unique_ptr<Mount> {
-        HamlibMount::OpenFailure ignored = HamlibMount::OpenFailure::kNone;
-        return HamlibMount::Open(setup, &ignored, error);
-    };
+    auto reopen = [setup]() -> std::unique_ptr<Mount> { return HamlibMount::Open(setup); };
     Controller controller(std::move(mount), reopen, log, settings);
-    if (QString error; !controller.listen(options.listenAddress, options.listenPort, &error)) {
+    try {
+        controller.listen(options.listenAddress, options.listenPort);
+    } catch (const heliostat::HeliostatError& e) {
         log.event(QStringLiteral("cannot listen on %1:%2: %3")
                       .arg(options.listenAddress.toString())
                       .arg(options.listenPort)
-                      .arg(error));
+                      .arg(e.what()));
         return kExitFailure;
     }
     QString allowed;

@@ -106,8 +106,12 @@ void RotatorWorker::run() {
             // Counted from the start of the attempt: an open that waits for its time-out (a
             // frozen rotctld) does not stretch the interval.
             const Clock::time_point attempt = Clock::now();
-            std::string error;
-            std::unique_ptr<Mount> opened = reopen_(&error);
+            std::unique_ptr<Mount> opened;
+            try {
+                opened = reopen_();
+            } catch (const MountError&) {
+                // Still gone: the next try comes later.
+            }
             lock.lock();
             if (!opened) {
                 backoff_ = std::min(backoff_ * 2, timing_.maxRetry);
@@ -143,35 +147,35 @@ void RotatorWorker::run() {
         RotatorReport report;
         report.kind = answer ? RotatorReport::Kind::kAnswer : RotatorReport::Kind::kPoll;
         report.seq = seq;
-        std::string error;
-        MountStatus status = MountStatus::kOk;
-        if (target) {
-            status = mount_->setPosition(*target, &error);
-            report.moved = status == MountStatus::kOk;
-            if (status == MountStatus::kFailed) {
-                report.moveError = error;
+        try {
+            if (target) {
+                try {
+                    mount_->setPosition(*target);
+                    report.moved = true;
+                } catch (const MountError& e) {
+                    if (e.lost()) {
+                        throw;
+                    }
+                    report.moveError = e.what();
+                }
             }
-        }
-        if (status != MountStatus::kLost) {
-            AzEl present;
-            error.clear();
-            status = mount_->position(&present, &error);
-            if (status == MountStatus::kOk) {
-                report.position = present;
+            try {
+                report.position = mount_->position();
+            } catch (const MountError& e) {
+                if (e.lost()) {
+                    throw;
+                }
+                report.error = e.what();
             }
-        }
-        if (status == MountStatus::kLost) {
-            report.error = error;
+        } catch (const MountError& e) {
+            report.error = e.what();
             report.lost = true;
             if (answer) {
                 sink_(report);
             }
-            lose(error);
+            lose(e.what());
             lock.lock();
             continue;
-        }
-        if (!report.position) {
-            report.error = error;
         }
         lock.lock();
         nextPoll_ = Clock::now() + timing_.poll;
@@ -182,8 +186,11 @@ void RotatorWorker::run() {
     const std::optional<AzEl> last = lastMove_;
     lock.unlock();
     if (last && mount_) {
-        std::string error;
-        mount_->setPosition(*last, &error);
+        try {
+            mount_->setPosition(*last);
+        } catch (const MountError&) {
+            // Leaving anyway: the log says the rotator is being closed.
+        }
     }
     mount_.reset();  // closes the rotator on the thread that used it
     lock.lock();

@@ -37,7 +37,8 @@ struct RotatorReport {
 // lost rotator it reopens it with backoff.
 class RotatorWorker {
 public:
-    using Opener = std::function<std::unique_ptr<Mount>(std::string* error)>;
+    // A fresh mount, or MountError.
+    using Opener = std::function<std::unique_ptr<Mount>()>;
     // Called on the rotator thread; must hand the report over to the owner's thread.
     using Sink = std::function<void(RotatorReport)>;
 

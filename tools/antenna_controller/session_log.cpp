@@ -1,6 +1,7 @@
 #include "session_log.h"
 
 #include "base/csv_writer.h"
+#include "base/errors.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -41,46 +42,48 @@ QByteArray Printable(const QByteArray& payload, qsizetype maxBytes) {
 
 SessionLog::SessionLog(std::FILE* events) : events_(events) {}
 
-bool SessionLog::openCsv(const QString& path, QString* error) {
+void SessionLog::openCsv(const QString& path) {
     // Appending: a restart (the packaged unit restarts on failure) keeps the earlier record.
     // Unbuffered, so that each row is one write whose failure is seen at once.
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        *error = file->errorString();
-        return false;
+        throw HeliostatError(file->errorString().toStdString(), "log");
     }
-    return attachCsv(std::move(file), path, error);
+    attachCsv(std::move(file), path);
 }
 
-bool SessionLog::attachCsv(std::unique_ptr<QIODevice> device, const QString& name, QString* error) {
+void SessionLog::attachCsv(std::unique_ptr<QIODevice> device, const QString& name) {
     const std::lock_guard lock(mutex_);
     csv_ = std::move(device);
     csvName_ = name;
-    if (csv_->size() == 0 && !write(kHeader, error)) {
-        csv_.reset();
-        return false;
+    if (csv_->size() == 0) {
+        try {
+            write(kHeader);
+        } catch (const HeliostatError&) {
+            csv_.reset();
+            throw;
+        }
     }
-    return true;
 }
 
-bool SessionLog::write(const QByteArray& text, QString* error) {
+void SessionLog::write(const QByteArray& text) {
     auto* file = qobject_cast<QFileDevice*>(csv_.get());
     const qint64 start = file ? file->size() : -1;
     const qint64 written = csv_->write(text);
     if (written == text.size() && (!file || file->flush())) {
-        return true;
+        return;
     }
-    *error = csv_->errorString();
-    if (error->isEmpty() || *error == QStringLiteral("Unknown error")) {
-        *error = QStringLiteral("%1 of %2 bytes written")
-                     .arg(std::max<qint64>(written, 0))
-                     .arg(text.size());
+    QString error = csv_->errorString();
+    if (error.isEmpty() || error == QStringLiteral("Unknown error")) {
+        error = QStringLiteral("%1 of %2 bytes written")
+                    .arg(std::max<qint64>(written, 0))
+                    .arg(text.size());
     }
     // A full disk takes part of a row; cut it off so that the next row starts a line.
     if (file && start >= 0 && file->size() > start) {
         file->resize(start);
     }
-    return false;
+    throw HeliostatError(error.toStdString(), "log");
 }
 
 void SessionLog::event(const QString& line) {
@@ -102,13 +105,14 @@ void SessionLog::record(const QByteArray& command, const QByteArray& position,
         return;
     }
     const QByteArray time = Now();
-    QString error;
     if (unreported_ > 0) {
         const QByteArray lostRow =
             time + ",,,," +
             Field(QStringLiteral("log: %1 rows could not be written").arg(unreported_).toUtf8()) +
             "\r\n";
-        if (!write(lostRow, &error)) {
+        try {
+            write(lostRow);
+        } catch (const HeliostatError&) {
             ++lost_;
             ++unreported_;
             return;
@@ -117,17 +121,18 @@ void SessionLog::record(const QByteArray& command, const QByteArray& position,
     }
     const QByteArray row = time + ',' + Field(command) + ',' + Field(position) + ',' +
                            Field(rotator.toUtf8()) + ',' + Field(note.toUtf8()) + "\r\n";
-    if (write(row, &error)) {
-        return;
+    try {
+        write(row);
+    } catch (const HeliostatError& e) {
+        if (unreported_ == 0) {
+            const QByteArray text = time + " cannot write the log " + csvName_.toUtf8() + ": " +
+                                    e.what() + "; counting the rows lost\n";
+            std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), events_);
+            std::fflush(events_);
+        }
+        ++lost_;
+        ++unreported_;
     }
-    if (unreported_ == 0) {
-        const QByteArray text = time + " cannot write the log " + csvName_.toUtf8() + ": " +
-                                error.toUtf8() + "; counting the rows lost\n";
-        std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), events_);
-        std::fflush(events_);
-    }
-    ++lost_;
-    ++unreported_;
 }
 
 qint64 SessionLog::lostRows() const {

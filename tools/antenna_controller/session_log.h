@@ -23,11 +23,11 @@ public:
 
     explicit SessionLog(std::FILE* events);
 
-    // Opens the CSV file for appending, with the header only when it is new or empty; false
-    // with *error if it cannot be opened or the header cannot be written.
-    bool openCsv(const QString& path, QString* error);
+    // Opens the CSV file for appending, with the header only when it is new or empty;
+    // HeliostatError with the reason if it cannot be opened or the header cannot be written.
+    void openCsv(const QString& path);
     // The same on a device that is already open for writing (tests use a failing one).
-    bool attachCsv(std::unique_ptr<QIODevice> device, const QString& name, QString* error);
+    void attachCsv(std::unique_ptr<QIODevice> device, const QString& name);
 
     // One line: line breaks inside become blanks, an empty text writes nothing.
     void event(const QString& line);
@@ -41,8 +41,9 @@ public:
     qint64 lostRows() const;
 
 private:
-    // With the lock held: the whole text or nothing (a partial row is cut off again).
-    bool write(const QByteArray& text, QString* error);
+    // With the lock held: the whole text or nothing (a partial row is cut off again);
+    // HeliostatError with the reason.
+    void write(const QByteArray& text);
 
     mutable std::mutex mutex_;
     std::FILE* events_;

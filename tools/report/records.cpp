@@ -9,6 +9,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "base/errors.h"
 #include "base/jst_clock.h"
 
 namespace heliostat::report {
@@ -201,17 +202,15 @@ Record<Row> ReadRows(CsvReader& reader, const std::string& name, int timeColumn,
     return out;
 }
 
-std::optional<std::string> ReadFile(const std::string& path, std::string& error) {
+std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = path + ": " + std::strerror(errno);
-        return std::nullopt;
+        throw HeliostatError(path + ": " + std::strerror(errno), "read");
     }
     std::ostringstream buffer;
     buffer << in.rdbuf();
     if (in.bad()) {
-        error = path + ": 読み込みに失敗しました";
-        return std::nullopt;
+        throw HeliostatError(path + ": 読み込みに失敗しました", "read");
     }
     return std::move(buffer).str();
 }
@@ -304,13 +303,11 @@ std::optional<std::string_view> DetailValue(std::string_view detail, std::string
     return std::nullopt;
 }
 
-std::optional<Record<WindowRow>> ParseWindowRecord(std::string_view text, const std::string& name,
-                                                   std::string& error) {
+Record<WindowRow> ParseWindowRecord(std::string_view text, const std::string& name) {
     CsvReader reader(text);
     RawRecord header;
     if (!reader.Next(header)) {
-        error = name + ": 空のファイルです";
-        return std::nullopt;
+        throw HeliostatError(name + ": 空のファイルです", "read");
     }
     int time = Column(header.fields, "time");
     if (time < 0) {
@@ -318,10 +315,11 @@ std::optional<Record<WindowRow>> ParseWindowRecord(std::string_view text, const 
     }
     const int event = Column(header.fields, "event");
     if (time < 0 || event < 0) {
-        error =
+        throw HeliostatError(
             name +
-            ":1: ウィンドウのセッション記録の見出し（time,event,datagram,detail）ではありません";
-        return std::nullopt;
+                ":1: "
+                "ウィンドウのセッション記録の見出し（time,event,datagram,detail）ではありません",
+            "read");
     }
     const int datagram = Column(header.fields, "datagram");
     const int detail = Column(header.fields, "detail");
@@ -338,24 +336,22 @@ std::optional<Record<WindowRow>> ParseWindowRecord(std::string_view text, const 
                                });
 }
 
-std::optional<Record<ControllerRow>> ParseControllerRecord(std::string_view text,
-                                                           const std::string& name,
-                                                           std::string& error) {
+Record<ControllerRow> ParseControllerRecord(std::string_view text, const std::string& name) {
     CsvReader reader(text);
     RawRecord header;
     if (!reader.Next(header)) {
-        error = name + ": 空のファイルです";
-        return std::nullopt;
+        throw HeliostatError(name + ": 空のファイルです", "read");
     }
     const int time = Column(header.fields, "time");
     const int command = Column(header.fields, "command");
     const int position = Column(header.fields, "position");
     const int note = Column(header.fields, "note");
     if (time < 0 || position < 0) {
-        error =
+        throw HeliostatError(
             name +
-            ":1: アンテナコントローラの記録の見出し（time,command,position,note）ではありません";
-        return std::nullopt;
+                ":1: "
+                "アンテナコントローラの記録の見出し（time,command,position,note）ではありません",
+            "read");
     }
     const auto needed = static_cast<std::size_t>(std::max({time, command, position, note}) + 1);
     return ReadRows<ControllerRow>(reader, name, time, needed,
@@ -367,15 +363,12 @@ std::optional<Record<ControllerRow>> ParseControllerRecord(std::string_view text
                                    });
 }
 
-std::optional<Record<WindowRow>> ReadWindowRecord(const std::string& path, std::string& error) {
-    const auto text = ReadFile(path, error);
-    return text ? ParseWindowRecord(*text, path, error) : std::nullopt;
+Record<WindowRow> ReadWindowRecord(const std::string& path) {
+    return ParseWindowRecord(ReadFile(path), path);
 }
 
-std::optional<Record<ControllerRow>> ReadControllerRecord(const std::string& path,
-                                                          std::string& error) {
-    const auto text = ReadFile(path, error);
-    return text ? ParseControllerRecord(*text, path, error) : std::nullopt;
+Record<ControllerRow> ReadControllerRecord(const std::string& path) {
+    return ParseControllerRecord(ReadFile(path), path);
 }
 
 }  // namespace heliostat::report

@@ -56,19 +56,15 @@ struct Record {
     std::vector<LineProblem> problems;
 };
 
-// Reads a whole file; nothing, with the system's reason in `error`, when it cannot be read or
-// its first line is no header of that kind. Malformed lines are skipped and listed; a last
-// line without its line break is skipped as truncated.
-std::optional<Record<WindowRow>> ReadWindowRecord(const std::string& path, std::string& error);
-std::optional<Record<ControllerRow>> ReadControllerRecord(const std::string& path,
-                                                          std::string& error);
+// Reads a whole file; HeliostatError with the file's name and the reason (Japanese, or the
+// system's) when it cannot be read or its first line is no header of that kind. Malformed lines
+// are skipped and listed; a last line without its line break is skipped as truncated.
+Record<WindowRow> ReadWindowRecord(const std::string& path);
+Record<ControllerRow> ReadControllerRecord(const std::string& path);
 
 // The same from text already in memory (`name` stands for the file in the problems).
-std::optional<Record<WindowRow>> ParseWindowRecord(std::string_view text, const std::string& name,
-                                                   std::string& error);
-std::optional<Record<ControllerRow>> ParseControllerRecord(std::string_view text,
-                                                           const std::string& name,
-                                                           std::string& error);
+Record<WindowRow> ParseWindowRecord(std::string_view text, const std::string& name);
+Record<ControllerRow> ParseControllerRecord(std::string_view text, const std::string& name);
 
 // The value of `key` in a detail of space-separated key=value items, or nothing.
 std::optional<std::string_view> DetailValue(std::string_view detail, std::string_view key);

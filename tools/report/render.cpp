@@ -1,5 +1,7 @@
 #include "render.h"
 
+#include "base/errors.h"
+
 #include <QCategoryAxis>
 #include <QChart>
 #include <QCoreApplication>
@@ -673,17 +675,23 @@ QImage RenderPage(const ReportInput& input, Span page, PageLayout* layout) {
     return image;
 }
 
-bool WriteReport(const ReportInput& input, const QString& path, int page, QString& error) {
+void WriteReport(const ReportInput& input, const QString& path, int page) {
+    const auto unwritable = [&path] {
+        return HeliostatError(QStringLiteral("%1 に書けません").arg(path).toStdString(), "write");
+    };
     const std::vector<Span> pages = PageSpans(input);
     if (pages.empty()) {
-        error = QStringLiteral("描く記録がありません（指定の期間にウィンドウの記録がありません）");
-        return false;
+        throw HeliostatError("描く記録がありません（指定の期間にウィンドウの記録がありません）",
+                             "write");
     }
     const QString suffix = QFileInfo(path).suffix().toLower();
     const int count = static_cast<int>(pages.size());
     if (page > count) {
-        error = QStringLiteral("%1 ページ目はありません（全 %2 ページ）").arg(page).arg(count);
-        return false;
+        throw HeliostatError(QStringLiteral("%1 ページ目はありません（全 %2 ページ）")
+                                 .arg(page)
+                                 .arg(count)
+                                 .toStdString(),
+                             "write");
     }
     const int shown = std::max(page, 1);
     const Span chosen = pages[static_cast<std::size_t>(shown - 1)];
@@ -691,10 +699,9 @@ bool WriteReport(const ReportInput& input, const QString& path, int page, QStrin
         const QImage image = RenderPage(input, chosen);
         // zlib's fast levels: a third of the time of its default for a few per cent more bytes.
         if (!image.save(path, "PNG", 80)) {
-            error = QStringLiteral("%1 に書けません").arg(path);
-            return false;
+            throw unwritable();
         }
-        return true;
+        return;
     }
     if (suffix == QStringLiteral("svg")) {
         QSvgGenerator svg;
@@ -704,12 +711,14 @@ bool WriteReport(const ReportInput& input, const QString& path, int page, QStrin
         svg.setTitle(QStringLiteral("太陽追尾の記録"));
         QPainter painter;
         if (!painter.begin(&svg)) {
-            error = QStringLiteral("%1 に書けません").arg(path);
-            return false;
+            throw unwritable();
         }
         PageScene scene(input, chosen, shown, count);
         scene.Render(painter, QRectF(0, 0, kPageWidth, kPageHeight));
-        return painter.end();
+        if (!painter.end()) {
+            throw unwritable();
+        }
+        return;
     }
     QPdfWriter pdf(path);
     pdf.setPageSize(QPageSize(QPageSize::A4));
@@ -719,8 +728,7 @@ bool WriteReport(const ReportInput& input, const QString& path, int page, QStrin
     pdf.setCreator(QStringLiteral("heliostat-report"));
     QPainter painter;
     if (!painter.begin(&pdf)) {
-        error = QStringLiteral("%1 に書けません").arg(path);
-        return false;
+        throw unwritable();
     }
     // A PDF holds every day, or only the page asked for.
     for (int i = page > 0 ? page - 1 : 0; i < (page > 0 ? page : count); ++i) {
@@ -730,7 +738,9 @@ bool WriteReport(const ReportInput& input, const QString& path, int page, QStrin
         PageScene scene(input, pages[static_cast<std::size_t>(i)], i + 1, count);
         scene.Render(painter, QRectF(painter.viewport()));
     }
-    return painter.end();
+    if (!painter.end()) {
+        throw unwritable();
+    }
 }
 
 }  // namespace heliostat::report

@@ -38,7 +38,7 @@ inline constexpr int kPageHeight = 2263;  // A4's proportions
 QImage RenderPage(const ReportInput& input, Span page, PageLayout* layout = nullptr);
 
 // Writes the report: every page to a PDF, the page with the 1-based number `page` to a PNG or
-// SVG. False with a Japanese reason in `error` when it cannot.
-bool WriteReport(const ReportInput& input, const QString& path, int page, QString& error);
+// SVG. HeliostatError with a Japanese reason when it cannot.
+void WriteReport(const ReportInput& input, const QString& path, int page);
 
 }  // namespace heliostat::report

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "render.h"
 #include "timeline.h"
 #include "version/version.h"
@@ -152,7 +153,9 @@ base::CommandLine<Options> ParseCommandLine(const QStringList& arguments) {
     return result;
 }
 
-int Run(const Options& options, std::FILE* out, std::FILE* err) {
+namespace {
+
+int Report(const Options& options, std::FILE* out, std::FILE* err) {
     std::vector<WindowRow> rows;
     std::vector<ControllerRow> controllerRows;
     long long malformed = 0, truncated = 0;
@@ -164,14 +167,8 @@ int Run(const Options& options, std::FILE* out, std::FILE* err) {
     };
     std::vector<Record<WindowRow>> records;
     for (const QString& file : options.sessionFiles) {
-        std::string error;
-        auto record = ReadWindowRecord(file.toStdString(), error);
-        if (!record) {
-            Print(err, "heliostat-report: " + error + "\n");
-            return 1;
-        }
-        problems(record->problems);
-        records.push_back(std::move(*record));
+        records.push_back(ReadWindowRecord(file.toStdString()));
+        problems(records.back().problems);
     }
     if (records.size() == 1) {
         rows = std::move(records.front().rows);
@@ -188,14 +185,9 @@ int Run(const Options& options, std::FILE* out, std::FILE* err) {
     }
     records.clear();
     if (!options.controllerFile.isEmpty()) {
-        std::string error;
-        auto record = ReadControllerRecord(options.controllerFile.toStdString(), error);
-        if (!record) {
-            Print(err, "heliostat-report: " + error + "\n");
-            return 1;
-        }
-        problems(record->problems);
-        controllerRows = std::move(record->rows);
+        Record<ControllerRow> record = ReadControllerRecord(options.controllerFile.toStdString());
+        problems(record.problems);
+        controllerRows = std::move(record.rows);
     }
     const Timeline timeline = BuildTimeline(std::move(rows), controllerRows);
 
@@ -221,12 +213,19 @@ int Run(const Options& options, std::FILE* out, std::FILE* err) {
     input.controllerFile = options.controllerFile;
     input.malformedLines = malformed;
     input.truncatedLines = truncated;
-    QString error;
-    if (!WriteReport(input, options.output, options.page, error)) {
-        Print(err, "heliostat-report: " + error.toStdString() + "\n");
+    WriteReport(input, options.output, options.page);
+    return 0;
+}
+
+}  // namespace
+
+int Run(const Options& options, std::FILE* out, std::FILE* err) {
+    try {
+        return Report(options, out, err);
+    } catch (const HeliostatError& e) {
+        Print(err, std::string("heliostat-report: ") + e.what() + "\n");
         return 1;
     }
-    return 0;
 }
 
 std::optional<int> Answer(const base::CommandLine<Options>& parsed, std::FILE* out,

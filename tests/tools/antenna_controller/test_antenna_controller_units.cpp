@@ -62,40 +62,34 @@ public:
     Limits limits() const override {
         return script_->with([](Script& s) { return s.limits; });
     }
-    MountStatus setPosition(AzEl target, std::string* error) override {
+    void setPosition(AzEl target) override {
         std::unique_lock lock(script_->mutex);
         script_->heldMove = script_->holdMoves;
         script_->released.wait(lock, [&] { return !script_->holdMoves; });
         script_->heldMove = false;
         if (script_->lostMoves > 0) {
             --script_->lostMoves;
-            *error = "scripted link loss during a move";
-            return MountStatus::kLost;
+            throw MountError("scripted link loss during a move", MountStatus::kLost);
         }
         if (!script_->settable) {
-            *error = "scripted refusal";
-            return MountStatus::kFailed;
+            throw MountError("scripted refusal", MountStatus::kFailed);
         }
         script_->sent.push_back(target);
-        return MountStatus::kOk;
     }
-    MountStatus position(AzEl* out, std::string* error) override {
+    AzEl position() override {
         const std::lock_guard lock(script_->mutex);
         if (script_->losses > 0) {
             --script_->losses;
-            *error = "scripted link loss";
-            return MountStatus::kLost;
+            throw MountError("scripted link loss", MountStatus::kLost);
         }
         if (!script_->readable) {
-            *error = "scripted read failure";
-            return MountStatus::kFailed;
+            throw MountError("scripted read failure", MountStatus::kFailed);
         }
         if (!script_->upcoming.empty()) {
             script_->present = script_->upcoming.front();
             script_->upcoming.pop_front();
         }
-        *out = script_->present;
-        return MountStatus::kOk;
+        return script_->present;
     }
 
 private:
@@ -115,23 +109,30 @@ struct Rig {
         if (adjust) {
             adjust(settings, *script);
         }
-        QString error;
-        csvOpen = dir.isValid() && log.openCsv(dir.filePath("session.csv"), &error);
-        auto reopen = [s = script](std::string* why) -> std::unique_ptr<Mount> {
+        try {
+            log.openCsv(dir.filePath("session.csv"));
+            csvOpen = dir.isValid();
+        } catch (const heliostat::HeliostatError& e) {
+            qWarning("%s", e.what());
+        }
+        auto reopen = [s = script]() -> std::unique_ptr<Mount> {
             const bool refused = s->with([](Script& x) {
                 x.opens.push_back(std::chrono::steady_clock::now());
                 return x.refusedOpens > 0 && x.refusedOpens-- > 0;
             });
             if (refused) {
-                *why = "scripted open failure";
-                return nullptr;
+                throw MountError("scripted open failure", MountStatus::kLost);
             }
             return std::make_unique<ScriptedMount>(s);
         };
         controller = std::make_unique<Controller>(std::make_unique<ScriptedMount>(script), reopen,
                                                   log, settings);
-        listening =
-            csvOpen && controller->listen(kLoopback, 0, &error) && client.bind(kLoopback, 0);
+        try {
+            controller->listen(kLoopback, 0);
+            listening = csvOpen && client.bind(kLoopback, 0);
+        } catch (const heliostat::HeliostatError& e) {
+            qWarning("%s", e.what());
+        }
     }
     ~Rig() {
         script->with([](Script& s) { s.holdMoves = false; });
@@ -611,16 +612,19 @@ void TestAntennaControllerUnits::narrowLimits() {
         }
         return AxisRange{text.section(':', 0, 0).toDouble(), text.section(':', 1).toDouble()};
     };
+    QString got;
     QString error;
-    const std::optional<Limits> got =
-        NarrowLimits({-180, 450, 0, 90}, range(az), range(el), &error);
-    QCOMPARE(got ? QStringLiteral("%1 %2 %3 %4")
-                       .arg(got->minAzimuth)
-                       .arg(got->maxAzimuth)
-                       .arg(got->minElevation)
-                       .arg(got->maxElevation)
-                 : QString(),
-             limits);
+    try {
+        const Limits narrowed = NarrowLimits({-180, 450, 0, 90}, range(az), range(el));
+        got = QStringLiteral("%1 %2 %3 %4")
+                  .arg(narrowed.minAzimuth)
+                  .arg(narrowed.maxAzimuth)
+                  .arg(narrowed.minElevation)
+                  .arg(narrowed.maxElevation);
+    } catch (const heliostat::HeliostatError& e) {
+        error = QString::fromUtf8(e.what());
+    }
+    QCOMPARE(got, limits);
     QCOMPARE(error.contains(az.isEmpty() || !limits.isEmpty() ? "--el-range" : "--az-range"),
              limits.isEmpty());
 }
@@ -1229,8 +1233,7 @@ void TestAntennaControllerUnits::sessionLogAppends() {
     const QString path = dir.filePath("session.csv");
     for (const char* note : {"first run", "second run"}) {
         SessionLog log(stderr);
-        QString error;
-        QVERIFY2(log.openCsv(path, &error), qPrintable(error));
+        log.openCsv(path);
         log.record("0,1,2", "0,001.00,2.00", "1,2", QString::fromLatin1(note));
     }
     QFile file(path);
@@ -1272,8 +1275,7 @@ void TestAntennaControllerUnits::sessionLogCountsLostRows() {
     auto owned = std::make_unique<FailingDevice>();
     FailingDevice* device = owned.get();
     QVERIFY(device->open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    QString error;
-    QVERIFY(log.attachCsv(std::move(owned), "full.csv", &error));
+    log.attachCsv(std::move(owned), "full.csv");
     log.record({}, {}, {}, "kept");
     device->failing = true;
     for (int i = 0; i < 3; ++i) {

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "base/errors.h"
 #include "records.h"
 #include "render.h"
 #include "timeline.h"
@@ -22,12 +23,7 @@ std::string DataFile(const char* name) {
 }
 
 Record<WindowRow> Session() {
-    std::string error;
-    auto record = ReadWindowRecord(DataFile("session.csv"), error);
-    if (!record) {
-        qFatal("%s", error.c_str());
-    }
-    return *record;
+    return ReadWindowRecord(DataFile("session.csv"));
 }
 
 Millis Jst(const char* text) {
@@ -36,14 +32,12 @@ Millis Jst(const char* text) {
 
 // A record of the window from its lines (header included, CRLF added).
 std::vector<WindowRow> Rows(const QStringList& lines) {
-    std::string error;
     const auto record = ParseWindowRecord(
-        (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toStdString(), "rows.csv",
-        error);
-    if (!record || !record->problems.empty()) {
-        qFatal("bad test record: %s", error.c_str());
+        (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toStdString(), "rows.csv");
+    if (!record.problems.empty()) {
+        qFatal("bad test record: %s", record.problems[0].Text().c_str());
     }
-    return record->rows;
+    return record.rows;
 }
 
 struct Run {
@@ -207,20 +201,18 @@ private slots:
     }
 
     void brokenQuoteCostsOneLine() {
-        std::string error;
         const auto record = ParseWindowRecord(
             "time,event,datagram,detail\r\n"
             "2026-12-08T10:00:00.000+09:00,command,\"0,1.00,2.00,\r\n"
             "2026-12-08T10:00:01.000+09:00,command,\"0,3.00,4.00\",\r\n"
             "\r\n"
             "2026-12-08T10:00:02.000+09:00,stop,,\r\n",
-            "q.csv", error);
-        QVERIFY(record);
-        QCOMPARE(record->problems.size(), std::size_t{1});
-        QCOMPARE(record->problems[0].Text(), std::string("q.csv:2: 引用符が閉じていません"));
-        QCOMPARE(record->rows.size(), std::size_t{2});
-        QCOMPARE(record->rows[0].datagram, std::string("0,3.00,4.00"));
-        QCOMPARE(record->rows[1].event, std::string("stop"));
+            "q.csv");
+        QCOMPARE(record.problems.size(), std::size_t{1});
+        QCOMPARE(record.problems[0].Text(), std::string("q.csv:2: 引用符が閉じていません"));
+        QCOMPARE(record.rows.size(), std::size_t{2});
+        QCOMPARE(record.rows[0].datagram, std::string("0,3.00,4.00"));
+        QCOMPARE(record.rows[1].event, std::string("stop"));
     }
 
     void headers_data() {
@@ -237,9 +229,13 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, accepted);
         std::string error;
-        const auto record = ParseWindowRecord(text.toStdString(), "h.csv", error);
-        QCOMPARE(bool(record), accepted);
+        try {
+            ParseWindowRecord(text.toStdString(), "h.csv");
+        } catch (const heliostat::HeliostatError& e) {
+            error = e.what();
+        }
         QCOMPARE(error.empty(), accepted);
+        QCOMPARE(error.starts_with("h.csv:"), !accepted);
     }
 
     void columnsByName() {
@@ -438,11 +434,9 @@ private slots:
     }
 
     void controllerJoined() {
-        std::string error;
-        const auto controller = ReadControllerRecord(DataFile("controller.csv"), error);
-        QVERIFY2(controller, error.c_str());
-        QVERIFY(controller->problems.empty());
-        const Timeline t = BuildTimeline(Session().rows, controller->rows);
+        const auto controller = ReadControllerRecord(DataFile("controller.csv"));
+        QVERIFY(controller.problems.empty());
+        const Timeline t = BuildTimeline(Session().rows, controller.rows);
         QCOMPARE(t.controllerPositions.size(), std::size_t{5});
         // UTC with Z, on the window's time line.
         QCOMPARE(JstText(t.controllerPositions[0].time), std::string("2026-12-08 10:00:01.010"));
@@ -458,9 +452,8 @@ private slots:
     }
 
     void pngPlotsAreDrawn() {
-        std::string error;
-        const auto controller = ReadControllerRecord(DataFile("controller.csv"), error);
-        const Timeline t = BuildTimeline(Session().rows, controller->rows);
+        const auto controller = ReadControllerRecord(DataFile("controller.csv"));
+        const Timeline t = BuildTimeline(Session().rows, controller.rows);
         ReportInput input;
         input.timeline = &t;
         input.sessionFiles << kData + "/session.csv";
