@@ -99,16 +99,13 @@ private slots:
     void failedStart_data() {
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("port");
-        QTest::newRow("port not a number") << "127.0.0.1"
-                                           << "abc";
-        QTest::newRow("port 0") << "127.0.0.1"
-                                << "0";
-        QTest::newRow("port 65536") << "127.0.0.1"
-                                    << "65536";
-        QTest::newRow("port beyond 32 bits") << "127.0.0.1"
-                                             << "1e10";
-        QTest::newRow("unknown host") << "no-such-host.invalid"
-                                      << "10006";
+        // clang-format off
+        QTest::newRow("port not a number") << "127.0.0.1" << "abc";
+        QTest::newRow("port 0") << "127.0.0.1" << "0";
+        QTest::newRow("port 65536") << "127.0.0.1" << "65536";
+        QTest::newRow("port beyond 32 bits") << "127.0.0.1" << "1e10";
+        QTest::newRow("unknown host") << "no-such-host.invalid" << "10006";
+        // clang-format on
     }
 
     void failedStart() {
@@ -130,40 +127,19 @@ private slots:
         QVERIFY(rig.session.IsRunning());
     }
 
-    void replies_data() {
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<QString>("shown");  // "AZ|EL"
-        QTest::addColumn<int>("invalid");
-        QTest::newRow("three fields") << QByteArray("0,180.02,45.66") << "180.02|45.66" << 0;
-        QTest::newRow("line break kept") << QByteArray("0,1 ,2\r\n") << "1 |2\r\n" << 0;
-        QTest::newRow("fourth field") << QByteArray("0,1,2,limit") << "1|2" << 0;
-        // Anything but a finite number (or nothing) is not shown, and counted.
-        QTest::newRow("nan and -Infinity") << QByteArray("0,nan,-Infinity") << "old|old" << 1;
-    }
-
-    void replies() {
-        QFETCH(QByteArray, payload);
-        QFETCH(QString, shown);
-        QFETCH(int, invalid);
-        Rig rig;
-        rig.Start();
-        rig.Reply(rig.peer, payload);
-        QCOMPARE(rig.azimuth + u'|' + rig.elevation, shown);
-        QCOMPARE(rig.session.InvalidReplies(), invalid);
-        QCOMPARE(rig.tip.contains(QStringLiteral("数値でない応答 1 件")), invalid == 1);
-    }
-
     // Replies count only from the controller's address and port; others are recorded with
     // their source and never reach the splitter.
     void whoMayAnswer_data() {
         QTest::addColumn<QString>("from");
         QTest::addColumn<bool>("anyPort");
         QTest::addColumn<bool>("counted");
+        // clang-format off
         QTest::newRow("the controller's socket") << "controller" << false << true;
         QTest::newRow("another port of its address") << "127.0.0.1" << false << false;
         QTest::newRow("another port, --reply-from-any-port") << "127.0.0.1" << true << true;
         QTest::newRow("another address") << "127.0.0.2" << false << false;
         QTest::newRow("another address, --reply-from-any-port") << "127.0.0.2" << true << false;
+        // clang-format on
     }
 
     void whoMayAnswer() {
@@ -188,6 +164,8 @@ private slots:
         QCOMPARE(rig.Rows(foreign).size(), counted ? 0 : 1);
     }
 
+    // The health, its chart line and the reply shown (fields 2 and 3 unchanged), on the
+    // monotonic clock.
     void health_data() {
         QTest::addColumn<QByteArray>("reply");  // empty: none
         QTest::addColumn<double>("later");      // seconds on the monotonic clock
@@ -195,30 +173,37 @@ private slots:
         QTest::addColumn<double>("timeout");
         QTest::addColumn<LinkHealth>("health");
         QTest::addColumn<QString>("notice");
-        const QByteArray echo("0,188.82,44.21");
-        const QString none;
-        QTest::newRow("no reply, 5 s") << QByteArray() << 5.0 << true << 3.0 << LinkHealth::Silent
-                                       << "コントローラから応答なし（5秒）";
+        QTest::addColumn<QString>("shown");  // "AZ|EL"
+        const QByteArray echo("0,188.82,44.21"), none;
+        const QString old = QStringLiteral("old|old"), shown = QStringLiteral("188.82|44.21");
+        QTest::newRow("no reply, 5 s") << none << 5.0 << true << 3.0 << LinkHealth::Silent
+                                       << "コントローラから応答なし（5秒）" << old;
         QTest::newRow("no reply, 5 s, --reply-timeout 10")
-            << QByteArray() << 5.0 << true << 10.0 << LinkHealth::Waiting << none;
+            << none << 5.0 << true << 10.0 << LinkHealth::Waiting << "" << old;
         QTest::newRow("cycles fail, nothing sent")
-            << QByteArray() << 9.0 << false << 3.0 << LinkHealth::Waiting << none;
-        QTest::newRow("echo, 1 s") << echo << 1.0 << true << 3.0 << LinkHealth::OnTarget << none;
+            << none << 9.0 << false << 3.0 << LinkHealth::Waiting << "" << old;
+        QTest::newRow("echo with blank and line break, 1 s")
+            << QByteArray("0,188.82 ,44.21\r\n") << 1.0 << true << 3.0 << LinkHealth::OnTarget << ""
+            << "188.82 |44.21\r\n";
         QTest::newRow("echo, 4 s old") << echo << 4.0 << true << 3.0 << LinkHealth::Silent
-                                       << "コントローラから応答なし（4秒）";
+                                       << "コントローラから応答なし（4秒）" << shown;
         QTest::newRow("echo, 4 s old, --reply-timeout 10")
-            << echo << 4.0 << true << 10.0 << LinkHealth::OnTarget << none;
+            << echo << 4.0 << true << 10.0 << LinkHealth::OnTarget << "" << shown;
+        // Anything but a finite number is not shown, and counted.
         QTest::newRow("invalid reply only")
-            << QByteArray("0,nan,nan") << 4.0 << true << 3.0 << LinkHealth::Silent
-            << "コントローラから応答なし（4秒）";
+            << QByteArray("0,nan,-Infinity") << 4.0 << true << 3.0 << LinkHealth::Silent
+            << "コントローラから応答なし（4秒）" << old;
         QTest::newRow("limit")
             << QByteArray("0,180.00,10.00,limit") << 1.0 << true << 3.0 << LinkHealth::Refused
-            << "コントローラが範囲外の指令を拒否しました（方位角 188.82 仰角 44.21）";
+            << "コントローラが範囲外の指令を拒否しました（方位角 188.82 仰角 44.21）"
+            << "180.00|10.00";
         QTest::newRow("parked") << QByteArray("0,180.00,.00,parked\r\n") << 1.0 << true << 3.0
                                 << LinkHealth::Parked
-                                << "コントローラが反射鏡を退避させました（指令が途絶えたため）";
-        QTest::newRow("unknown word: tooltip only") << QByteArray("0,188.82,44.21,stuck") << 1.0
-                                                    << true << 3.0 << LinkHealth::OnTarget << none;
+                                << "コントローラが反射鏡を退避させました（指令が途絶えたため）"
+                                << "180.00|.00";
+        QTest::newRow("unknown word: tooltip only")
+            << QByteArray("0,188.82,44.21,stuck") << 1.0 << true << 3.0 << LinkHealth::OnTarget
+            << "" << shown;
     }
 
     void health() {
@@ -228,6 +213,7 @@ private slots:
         QFETCH(double, timeout);
         QFETCH(LinkHealth, health);
         QFETCH(QString, notice);
+        QFETCH(QString, shown);
         SessionOptions options;
         options.replyTimeoutSeconds = timeout;
         Rig rig(options);
@@ -241,6 +227,13 @@ private slots:
         rig.Advance(later, sending);
         QCOMPARE(rig.session.Health(), health);
         QCOMPARE(rig.notice, notice);
+        QCOMPARE(rig.azimuth + u'|' + rig.elevation, shown);
+        const bool invalid = !reply.isEmpty() && shown == QStringLiteral("old|old");
+        QCOMPARE(rig.session.InvalidReplies(), invalid ? 1 : 0);
+        QCOMPARE(rig.tip.contains(QStringLiteral("数値でない応答 1 件")), invalid);
+        // Silence is a state change: one row, not one per update; nothing here recovers.
+        QCOMPARE(rig.Rows(QStringLiteral(",silent,")).size(), health == LinkHealth::Silent ? 1 : 0);
+        QCOMPARE(rig.Rows(QStringLiteral(",recovered,")).size(), 0);
         const bool stuck = reply.endsWith("stuck");
         QCOMPARE(rig.tip.contains(QStringLiteral("「stuck」")), stuck);
         QCOMPARE(rig.Rows(QStringLiteral(" flag=stuck")).size(), stuck ? 1 : 0);
@@ -252,23 +245,6 @@ private slots:
         rig.Command();
         rig.Advance(1);
         QCOMPARE(rig.session.Health(), LinkHealth::Waiting);
-    }
-
-    // Silence and recovery are state changes: one row each, not one per update.
-    void recoveryAfterSilence() {
-        Rig rig;
-        rig.Start();
-        rig.Command();
-        rig.Advance(12);
-        QCOMPARE(rig.notice, QStringLiteral("コントローラから応答なし（12秒）"));
-        rig.Advance(1);
-        rig.Reply(rig.peer, "0,188.50,44.21");
-        QCOMPARE(rig.session.Health(), LinkHealth::Moving);
-        rig.Reply(rig.peer, "0,188.82,44.21");
-        QCOMPARE(rig.session.Health(), LinkHealth::OnTarget);
-        QCOMPARE(rig.notice, QString());
-        QCOMPARE(rig.Rows(QStringLiteral(",silent,")).size(), 1);
-        QCOMPARE(rig.Rows(QStringLiteral(",recovered,")).size(), 1);
     }
 
     // Commands to a port nobody listens on bring ICMP errors; then a controller binds that
@@ -304,6 +280,8 @@ private slots:
         QCOMPARE(rig.afterFirstReply, std::optional<LinkHealth>(LinkHealth::OnTarget));
         QTRY_VERIFY(rig.replies >= 3);
         QCOMPARE(rig.notice, QString());
+        QCOMPARE(rig.Rows(QStringLiteral(",silent,")).size(), 1);
+        QCOMPARE(rig.Rows(QStringLiteral(",recovered,")).size(), 1);
     }
 
     // The record of a run with --stow: what was sent and received, the start row explaining the

@@ -126,30 +126,17 @@ private slots:
         QTest::addColumn<QString>("target");
         QTest::addColumn<double>("value");   // the target elevation taken
         QTest::addColumn<QString>("named");  // in the warning; none: the link starts
-        QTest::newRow("port 70000") << "127.0.0.1"
-                                    << "70000"
-                                    << "10" << 10.0 << "70000";
-        QTest::newRow("unknown host") << "no-such-host.invalid"
-                                      << "10006"
-                                      << "10" << 10.0 << "no-such-host.invalid";
-        QTest::newRow("target too large") << "127.0.0.1"
-                                          << ""
-                                          << "1e999" << 0.0 << "大きすぎます";
-        QTest::newRow("trailing letters") << "127.0.0.1"
-                                          << ""
-                                          << "12abc" << 12.0 << "";
-        QTest::newRow("nadir") << "127.0.0.1"
-                               << ""
-                               << "-90" << -90.0 << "";
-        QTest::newRow("zenith") << "127.0.0.1"
-                                << ""
-                                << "90" << 90.0 << "";
-        QTest::newRow("beyond the zenith") << "127.0.0.1"
-                                           << ""
-                                           << "90.01" << 90.01 << "90.01";
-        QTest::newRow("below the nadir") << "127.0.0.1"
-                                         << ""
-                                         << "-91" << -91.0 << "-91";
+        // clang-format off
+        QTest::newRow("port 70000") << "127.0.0.1" << "70000" << "10" << 10.0 << "70000";
+        QTest::newRow("unknown host")
+            << "no-such-host.invalid" << "10006" << "10" << 10.0 << "no-such-host.invalid";
+        QTest::newRow("target too large") << "127.0.0.1" << "" << "1e999" << 0.0 << "大きすぎます";
+        QTest::newRow("trailing letters") << "127.0.0.1" << "" << "12abc" << 12.0 << "";
+        QTest::newRow("nadir") << "127.0.0.1" << "" << "-90" << -90.0 << "";
+        QTest::newRow("zenith") << "127.0.0.1" << "" << "90" << 90.0 << "";
+        QTest::newRow("beyond the zenith") << "127.0.0.1" << "" << "90.01" << 90.01 << "90.01";
+        QTest::newRow("below the nadir") << "127.0.0.1" << "" << "-91" << -91.0 << "-91";
+        // clang-format on
     }
 
     void startOrWarning() {
@@ -186,8 +173,10 @@ private slots:
     void failedCycleRetries_data() {
         QTest::addColumn<int>("goodHour");  // the last good cycle before the failure
         QTest::addColumn<QString>("goodText");
+        // clang-format off
         QTest::newRow("after a day cycle") << 12 << "日の入りは";
         QTest::newRow("after a night cycle") << 23 << "沈んでます。";
+        // clang-format on
     }
 
     // A cycle that fails sends nothing, says why on the chart clear of every label, leaves no
@@ -244,11 +233,13 @@ private slots:
         QTest::addColumn<QByteArray>("reply");  // empty: none
         QTest::addColumn<int>("secondsLater");
         QTest::addColumn<QColor>("tint");
+        // clang-format off
         QTest::newRow("no reply, 1 s") << QByteArray() << 1 << QColor(255, 235, 110);
         QTest::newRow("no reply, 5 s") << QByteArray() << 5 << QColor(255, 150, 150);
         QTest::newRow("echo") << QByteArray("0,188.82,44.21") << 1 << QColor(150, 230, 150);
         QTest::newRow("0.2 off") << QByteArray("0,189.02,44.21") << 1 << QColor(255, 235, 110);
         QTest::newRow("limit") << QByteArray("0,188.82,44.21,limit") << 1 << QColor(255, 150, 150);
+        // clang-format on
     }
 
     void healthShown() {
