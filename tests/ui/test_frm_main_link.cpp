@@ -1,8 +1,10 @@
 // The window over the link session with a real loopback peer as the antenna controller: start
 // and stop, the command of every cycle, targets, failed starts and cycles, the health's colours
 // and tooltips. The link's own behaviour is tested without a window, in the session's test.
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QToolTip>
 #include <QtTest>
 
@@ -272,6 +274,27 @@ private slots:
         QCOMPARE(field->palette().color(QPalette::Base),
                  rig.window.palette().color(QPalette::Base));
         QCOMPARE(rig.Chart().Notice(), QString());
+    }
+
+    // The command line reaches the session: the record's start row, and the reply timeout.
+    void optionsReachTheSession() {
+        Rig rig;
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("session.csv"));
+        std::string error;
+        heliostat::ui::WindowOptions options;
+        options.replyTimeoutSeconds = 10;
+        options.pointing = heliostat::cycle::Pointing::Exact;
+        rig.window.Configure(options, heliostat::link::SessionLog::Open(path.toStdString(), error));
+        rig.Press();
+        rig.Cycle(1);
+        rig.steady += std::chrono::seconds(5);
+        rig.Cycle(2);  // unanswered for 5 s: waiting, not silent
+        QCOMPARE(rig.Edit("txtAntennaElevation")->palette().color(QPalette::Base),
+                 QColor(255, 235, 110));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains(" pointing=exact reply_timeout=10"));
     }
 };
 
