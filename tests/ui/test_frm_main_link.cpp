@@ -187,6 +187,7 @@ private slots:
         QFETCH(int, goodHour);
         QFETCH(QString, goodText);
         Rig rig;
+        const QColor normal = rig.Edit("txtSettingAzimuth")->palette().color(QPalette::Text);
         // Never started, the link has no destination: that cycle fails too.
         rig.window.Timer_cal_Timer();
         QCOMPARE(rig.Chart().Operations().back().kind, Kind::Failure);
@@ -194,7 +195,6 @@ private slots:
         rig.clock.now = support::Jst(2026, 6, 21, goodHour, 0);
         rig.Press();
         rig.Cycle(1);
-        const QColor normal = rig.Edit("txtSettingAzimuth")->palette().color(QPalette::Text);
         rig.Edit("txtObserverLatitude")->setText("abc");
         rig.window.Timer_cal_Timer();
         const auto& ops = rig.Chart().Operations();
