@@ -2,7 +2,6 @@
 
 // A loopback peer standing in for the antenna controller, for the link's and the window's tests.
 
-#include <QList>
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 
@@ -16,9 +15,10 @@ public:
         bound_ = socket_.bind(address, port);
         QObject::connect(&socket_, &QUdpSocket::readyRead, [this] {
             while (socket_.hasPendingDatagrams()) {
-                received_.push_back(socket_.receiveDatagram());
+                const QNetworkDatagram datagram = socket_.receiveDatagram();
+                payloads_.push_back(datagram.data());
                 if (echo) {
-                    socket_.writeDatagram(received_.back().makeReply(received_.back().data()));
+                    socket_.writeDatagram(datagram.makeReply(datagram.data()));
                 }
             }
         });
@@ -26,22 +26,18 @@ public:
     bool echo = false;  // answers every datagram with its own bytes, as a mount on target
     bool Bound() const { return bound_; }
     quint16 Port() const { return socket_.localPort(); }
-    QList<QNetworkDatagram>& Received() { return received_; }
-    QList<QByteArray> Payloads() const {
-        QList<QByteArray> payloads;
-        for (const QNetworkDatagram& d : received_) {
-            payloads.push_back(d.data());
-        }
-        return payloads;
-    }
+    const QList<QByteArray>& Payloads() const { return payloads_; }
+    qsizetype Count() const { return payloads_.size(); }
     bool SendTo(const QByteArray& payload, quint16 port) {
         return socket_.writeDatagram(payload, QHostAddress(QStringLiteral("127.0.0.1")), port) ==
                payload.size();
     }
+    // A loopback port nobody listens on: one the system just handed out and took back.
+    static quint16 ClosedPort() { return Peer().Port(); }
 
 private:
     QUdpSocket socket_;
-    QList<QNetworkDatagram> received_;
+    QList<QByteArray> payloads_;
     bool bound_ = false;
 };
 

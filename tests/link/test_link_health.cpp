@@ -93,19 +93,14 @@ private slots:
         QTest::addColumn<QString>("commanded");
         QTest::addColumn<QString>("reported");
         QTest::addColumn<bool>("agree");
-        QTest::newRow("360 and 0") << "360.00 45.00"
-                                   << "000.00 45.00" << true;
-        QTest::newRow("359.95 and 000.04") << "359.95 .50"
-                                           << "000.04 .50" << true;
-        QTest::newRow("leading point") << "095.00 .50"
-                                       << "95 0.5" << true;
-        QTest::newRow("reply with line break") << "095.00 .50"
-                                               << "095.00 .50\r\n"
-                                               << true;
-        QTest::newRow("half a turn") << "010.00 5.00"
-                                     << "190.00 5.00" << false;
-        QTest::newRow("not a number") << "095.00 .50"
-                                      << "abc .50" << false;
+        // clang-format off
+        QTest::newRow("360 and 0") << "360.00 45.00" << "000.00 45.00" << true;
+        QTest::newRow("359.95 and 000.04") << "359.95 .50" << "000.04 .50" << true;
+        QTest::newRow("leading point") << "095.00 .50" << "95 0.5" << true;
+        QTest::newRow("reply with line break") << "095.00 .50" << "095.00 .50\r\n" << true;
+        QTest::newRow("half a turn") << "010.00 5.00" << "190.00 5.00" << false;
+        QTest::newRow("not a number") << "095.00 .50" << "abc .50" << false;
+        // clang-format on
     }
 
     void anglesAgree() {
@@ -134,6 +129,7 @@ private slots:
     void csv_data() {
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<QByteArray>("field");
+        // clang-format off
         QTest::newRow("command unchanged")
             << QByteArray("0,188.82,44.21") << QByteArray("\"0,188.82,44.21\"");
         QTest::newRow("no comma") << QByteArray("180.02") << QByteArray("180.02");
@@ -141,6 +137,7 @@ private slots:
             << QByteArray("0,1\"2,3\r\n") << QByteArray("\"0,1\"\"2,3\\r\\n\"");
         QTest::newRow("backslash, tab, bytes")
             << QByteArray("a\\b\t\x01\xff") << QByteArray("a\\\\b\\t\\x01\\xFF");
+        // clang-format on
     }
 
     void csv() {
@@ -179,14 +176,12 @@ private slots:
     void sessionLogRefuses_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing directory") << "no/such/dir.csv"
-                                           << "そのようなファイルやディレクトリはありません";
-        QTest::newRow("directory") << "."
-                                   << "通常のファイルではありません";
-        QTest::newRow("FIFO") << "fifo"
-                              << "通常のファイルではありません";
-        QTest::newRow("device") << "/dev/null"
-                                << "通常のファイルではありません";
+        // clang-format off
+        QTest::newRow("missing directory") << "no/such/dir.csv" << "そのようなファイルやディレクトリはありません";
+        QTest::newRow("directory") << "." << "通常のファイルではありません";
+        QTest::newRow("FIFO") << "fifo" << "通常のファイルではありません";
+        QTest::newRow("device") << "/dev/null" << "通常のファイルではありません";
+        // clang-format on
     }
 
     void sessionLogRefuses() {

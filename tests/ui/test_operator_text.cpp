@@ -26,26 +26,18 @@ private slots:
     void stow_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("payload");  // empty: rejected
-        QTest::newRow("south, horizon") << "180,0"
-                                        << "0,180.00,.00";
-        QTest::newRow("edges") << "360,-90"
-                               << "0,360.00,-90.00";
-        QTest::newRow("blanks and decimals") << " 7.25 , 0.5 "
-                                             << "0,007.25,.50";
-        QTest::newRow("azimuth below 0") << "-1,0"
-                                         << "";
-        QTest::newRow("azimuth above 360") << "360.5,0"
-                                           << "";
-        QTest::newRow("elevation above 90") << "0,91"
-                                            << "";
-        QTest::newRow("nan") << "nan,0"
-                             << "";
-        QTest::newRow("infinite") << "1e999,0"
-                                  << "";
-        QTest::newRow("one number") << "180"
-                                    << "";
-        QTest::newRow("three numbers") << "1,2,3"
-                                       << "";
+        // clang-format off
+        QTest::newRow("south, horizon") << "180,0" << "0,180.00,.00";
+        QTest::newRow("edges") << "360,-90" << "0,360.00,-90.00";
+        QTest::newRow("blanks and decimals") << " 7.25 , 0.5 " << "0,007.25,.50";
+        QTest::newRow("azimuth below 0") << "-1,0" << "";
+        QTest::newRow("azimuth above 360") << "360.5,0" << "";
+        QTest::newRow("elevation above 90") << "0,91" << "";
+        QTest::newRow("nan") << "nan,0" << "";
+        QTest::newRow("infinite") << "1e999,0" << "";
+        QTest::newRow("one number") << "180" << "";
+        QTest::newRow("three numbers") << "1,2,3" << "";
+        // clang-format on
     }
 
     void stow() {
@@ -61,8 +53,10 @@ private slots:
     void clock_data() {
         QTest::addColumn<int>("hour");
         QTest::addColumn<QString>("text");
+        // clang-format off
         QTest::newRow("small hours") << 1 << "2026/12/08 1:36:02";
         QTest::newRow("evening") << 23 << "2026/12/08 23:36:02";
+        // clang-format on
     }
 
     void clock() {
@@ -84,22 +78,19 @@ private slots:
         QTest::addColumn<double>("error");
         QTest::addColumn<QString>("tip");
         QTest::addColumn<QString>("row");
-        QTest::newRow("unknown") << -1 << 0.0 << "時計の同期状態を調べられません"
-                                 << "state=unknown";
+        // clang-format off
+        QTest::newRow("unknown") << -1 << 0.0 << "時計の同期状態を調べられません" << "state=unknown";
         QTest::newRow("unsynchronised")
             << 0 << 0.0
             << "時計は同期されていません（太陽の位置は時計の誤差1秒につき約0.004°ずれます）"
             << "state=unsynchronised";
-        QTest::newRow("synchronised")
-            << 1 << 0.0125 << "時計は同期されています（推定誤差 12.5 ミリ秒）"
-            << "";
-        QTest::newRow("exactly 1 s")
-            << 1 << 1.0 << "時計は同期されています（推定誤差 1000.0 ミリ秒）"
-            << "";
+        QTest::newRow("synchronised") << 1 << 0.0125 << "時計は同期されています（推定誤差 12.5 ミリ秒）" << "";
+        QTest::newRow("exactly 1 s") << 1 << 1.0 << "時計は同期されています（推定誤差 1000.0 ミリ秒）" << "";
         QTest::newRow("over 1 s")
             << 1 << 1.5
             << "時計は同期されていますが推定誤差が 1500.0 ミリ秒あります（1秒につき約0.004°）"
             << "state=synchronised estimated_error=1.500";
+        // clang-format on
     }
 
     void clockSync() {
@@ -137,6 +128,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("width");
         QTest::addColumn<QStringList>("lines");
+        // clang-format off
         QTest::newRow("fits") << "沈んでます" << 8 << QStringList{"沈んでます"};
         QTest::newRow("katakana word kept whole")
             << "アンテナコントローラへ送信できません" << 12
@@ -153,6 +145,7 @@ private slots:
             << "あいうえおかきくけこさしすせそ" << 6 << QStringList{"あいうえおか", "きくけこさ…"};
         QTest::newRow("third line cut") << "ポートに届きません（port unreachable）" << 8
                                         << QStringList{"ポートに", "届きません…"};
+        // clang-format on
     }
 
     void wrap() {
@@ -167,6 +160,7 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<OptionsOutcome>("outcome");
         QTest::addColumn<QString>("summary");  // log|stow payload|timeout|pointing|any port|alarm
+        // clang-format off
         QTest::newRow("none") << QStringList{} << OptionsOutcome::Run << "||3|mean|0|";
         QTest::newRow("all") << QStringList{"--log",           "s.csv", "--stow",     "180,0",
                                             "--reply-timeout", "1.5",   "--pointing", "exact"}
@@ -197,6 +191,7 @@ private slots:
         QTest::newRow("Qt's window-system options pass")
             << QStringList{"-platform", "offscreen", "-reverse", "--pointing", "exact"}
             << OptionsOutcome::Run << "||3|exact|0|";
+        // clang-format on
     }
 
     void options() {
@@ -234,6 +229,7 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("display");  // false: no window system to connect to
+        // clang-format off
         QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << true;
         QTest::newRow("stow out of range") << QStringList{"--stow", "400,0"} << 2 << true;
         QTest::newRow("log that cannot be opened")
@@ -246,6 +242,7 @@ private slots:
         QTest::newRow("log a device, without a display")
             << QStringList{"--log", "/dev/full"} << 2 << false;
         QTest::newRow("log a FIFO without a reader") << QStringList{"--log", "FIFO"} << 2 << false;
+        // clang-format on
     }
 
     void exitStatus() {
