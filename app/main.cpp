@@ -67,11 +67,11 @@ int main(int argc, char* argv[]) {
     // a display.
     std::unique_ptr<heliostat::link::SessionLog> log;
     if (!parsed.options.logPath.isEmpty()) {
-        std::string reason;
-        log = heliostat::link::SessionLog::Open(parsed.options.logPath.toStdString(), reason);
-        if (!log) {
+        try {
+            log = heliostat::link::SessionLog::Open(parsed.options.logPath.toStdString());
+        } catch (const heliostat::HeliostatError& e) {
             std::fprintf(stderr, "heliostat: 記録ファイル %s を開けません: %s\n",
-                         parsed.options.logPath.toUtf8().constData(), reason.c_str());
+                         parsed.options.logPath.toUtf8().constData(), e.what());
             return 2;
         }
     }

@@ -98,25 +98,22 @@ std::string EscapeText(std::string_view text) {
     return out;
 }
 
-std::unique_ptr<SessionLog> SessionLog::Open(const std::string& path, std::string& error) {
+std::unique_ptr<SessionLog> SessionLog::Open(const std::string& path) {
     // Not blocking: a FIFO without a reader must fail here instead of holding up the start.
     const int fd = ::open(path.c_str(),
                           O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
-        error = Reason(errno);
-        return nullptr;
+        throw HeliostatError(Reason(errno), "log");
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        error = "通常のファイルではありません";
-        return nullptr;
+        throw HeliostatError("通常のファイルではありません", "log");
     }
     ::fcntl(fd, F_SETFL, O_WRONLY | O_APPEND);
     std::unique_ptr<SessionLog> log(new SessionLog(fd));
     if (info.st_size == 0 && !log->Put("time,event,datagram,detail\r\n")) {
-        error = log->error_;
-        return nullptr;
+        throw HeliostatError(log->error_, "log");
     }
     return log;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/errors.h"
 #include "base/jst_clock.h"
 
 namespace heliostat::link {
@@ -28,10 +29,10 @@ inline constexpr int kEventsPerSecond = 20;
 // a `lost` row tells their number once writing works again.
 class SessionLog {
 public:
-    // Opens `path` for appending; nullptr, with the reason in Japanese in `error`, when it
-    // cannot, or when it names anything but a regular file (a FIFO, a directory, a device): a
-    // record that can block or vanish is no record.
-    static std::unique_ptr<SessionLog> Open(const std::string& path, std::string& error);
+    // Opens `path` for appending; HeliostatError with the reason in Japanese when it cannot,
+    // or when it names anything but a regular file (a FIFO, a directory, a device): a record
+    // that can block or vanish is no record.
+    static std::unique_ptr<SessionLog> Open(const std::string& path);
     ~SessionLog();
     SessionLog(const SessionLog&) = delete;
     SessionLog& operator=(const SessionLog&) = delete;

@@ -40,8 +40,7 @@ struct Rig {
     SessionLog* log = nullptr;
 
     explicit Rig(const SessionOptions& options = {}) {
-        std::string error;
-        auto opened = SessionLog::Open(path.toStdString(), error);
+        auto opened = SessionLog::Open(path.toStdString());
         log = opened.get();
         session.Configure(options, std::move(opened));
         QObject::connect(&session, &ControllerSession::ReplyShown,

@@ -151,19 +151,18 @@ private slots:
     void sessionLogAppends() {
         QTemporaryDir dir;
         const std::string path = dir.filePath("session.csv").toStdString();
-        std::string error;
         const auto at = [](int second) {
             return heliostat::base::JstToUtc({2026, 6, 21, 12, 0, second, 400});
         };
         {
-            auto log = SessionLog::Open(path, error);
+            auto log = SessionLog::Open(path);
             QVERIFY(log);
             QVERIFY(log->Write(at(0), "command", "0,188.82,44.21"));
             QCOMPARE(Read(path), std::string("time,event,datagram,detail\r\n"
                                              "2026-06-21T12:00:00.400+09:00,command,"
                                              "\"0,188.82,44.21\",\r\n"));
         }
-        auto again = SessionLog::Open(path, error);
+        auto again = SessionLog::Open(path);
         // A lone line feed or a DEL in free text must not break or blur the row.
         QVERIFY(again->Write(at(1), "failure", "", "観測点緯度「a\nb\x7f」"));
         again.reset();
@@ -189,10 +188,14 @@ private slots:
         QFETCH(QString, reason);
         QTemporaryDir dir;
         QVERIFY(::mkfifo(dir.filePath("fifo").toUtf8().constData(), 0600) == 0);
-        std::string error;
+        QString error;
         const QString full = path.startsWith(u'/') ? path : dir.filePath(path);
-        QVERIFY(!SessionLog::Open(full.toStdString(), error));
-        QCOMPARE(QString::fromStdString(error), reason);
+        try {
+            SessionLog::Open(full.toStdString());
+        } catch (const heliostat::HeliostatError& e) {
+            error = QString::fromUtf8(e.what());
+        }
+        QCOMPARE(error, reason);
     }
 
     // At most 256 bytes of a datagram; past 20 rows of one kind in a second, one count row
@@ -200,8 +203,7 @@ private slots:
     void sessionLogBounded() {
         QTemporaryDir dir;
         const std::string path = dir.filePath("session.csv").toStdString();
-        std::string error;
-        auto log = SessionLog::Open(path, error);
+        auto log = SessionLog::Open(path);
         const auto at = [](int second, int ms) {
             return heliostat::base::JstToUtc({2026, 6, 21, 12, 0, second, ms});
         };

@@ -281,11 +281,10 @@ private slots:
         Rig rig;
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("session.csv"));
-        std::string error;
         heliostat::ui::WindowOptions options;
         options.replyTimeoutSeconds = 10;
         options.pointing = heliostat::cycle::Pointing::Exact;
-        rig.window.Configure(options, heliostat::link::SessionLog::Open(path.toStdString(), error));
+        rig.window.Configure(options, heliostat::link::SessionLog::Open(path.toStdString()));
         rig.Press();
         rig.Cycle(1);
         rig.steady += std::chrono::seconds(5);
