@@ -40,8 +40,12 @@ in_background() {
 }
 
 # finish_background: waits for the background command, shows its output, fails if it failed.
+# The tests are over by then, so the build gets back this script's own priority (where the
+# system lets a process raise it again: as root), lest it crawl behind other work on a shared
+# machine.
 finish_background() {
   local status=0
+  renice -n "$(nice)" -g "$background_pid" >/dev/null 2>&1 || true
   wait "$background_pid" || status=$?
   background_pid=
   cat "$background_log"
