@@ -12,7 +12,7 @@ packages=(
   libceres-dev
   fonts-ipaexfont-gothic
   xvfb xdotool xauth
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld
   libqt6svg6 desktop-file-utils appstream dpkg-dev file
   qt6-translations-l10n
   qt6-charts-dev libqt6opengl6-dev qt6-svg-dev poppler-utils
