@@ -163,8 +163,14 @@ private slots:
         QCOMPARE(fit.used, std::size_t{6});
     }
 
-    // The fit of a thousand observations stays well inside a second.
+    // The fit of a thousand observations stays well inside a second (under the sanitizers,
+    // whose instrumentation costs several times that, inside five).
     void thousandObservationsFast() {
+#ifdef HELIOSTAT_SANITIZED
+        constexpr qint64 kBoundMs = 5000;
+#else
+        constexpr qint64 kBoundMs = 1000;
+#endif
         std::vector<Day> days;
         for (int month = 1; month <= 12; ++month) {
             for (const int day : {3, 10, 17, 24}) {
@@ -179,7 +185,7 @@ private slots:
         const qint64 ms = timer.elapsed();
         qInfo("1000 observations fitted in %lld ms", static_cast<long long>(ms));
         QCOMPARE(fit.used, std::size_t{1000});
-        QVERIFY2(ms < 1000, qPrintable(QString::number(ms)));
+        QVERIFY2(ms < kBoundMs, qPrintable(QString::number(ms)));
     }
 };
 
