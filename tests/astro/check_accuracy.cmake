@@ -3,21 +3,29 @@
 # method visibly off. Run as: cmake -DPROGRAM=... -DOUTPUT=... -P check_accuracy.cmake
 file(REMOVE ${OUTPUT})
 
-# Bad usage ends with status 2 and the shared wording, never with an abort.
-foreach(case "--year;x;--year「x」は 1901～2099 の整数ではありません"
-             "--days;0;--days「0」は 1～36500 の整数ではありません"
-             "--step;86401;--step「86401」は 1～86400 の整数秒ではありません"
-             "--bogus;1;不明なオプションです: --bogus")
-    list(GET case 0 option)
-    list(GET case 1 value)
-    list(GET case 2 says)
-    execute_process(COMMAND ${PROGRAM} ${option} ${value} RESULT_VARIABLE result
+# Bad usage ends with status 2 and the shared wording, never with an abort. The run may end on
+# the last supported date, 2100-02-28 (424 days from 2099-01-01), and not a day later.
+foreach(case "--year x|--year「x」は 1901～2099 の整数ではありません"
+             "--days 0|--days「0」は 1～36500 の整数ではありません"
+             "--step 86401|--step「86401」は 1～86400 の整数秒ではありません"
+             "--bogus 1|不明なオプションです: --bogus"
+             "--year 2099 --days 425|--year と --days の範囲が計算できる範囲（日本標準時 1900-03-01 00:00:00 から 2100-02-28 23:59:59 まで）を超えます")
+    string(REPLACE "|" ";" case "${case}")
+    list(GET case 0 arguments)
+    list(GET case 1 says)
+    separate_arguments(arguments UNIX_COMMAND "${arguments}")
+    execute_process(COMMAND ${PROGRAM} ${arguments} RESULT_VARIABLE result
                     OUTPUT_VARIABLE out ERROR_VARIABLE err)
     if(NOT result EQUAL 2 OR NOT out STREQUAL ""
        OR NOT err STREQUAL "heliostat-accuracy: ${says}\n'heliostat-accuracy --help' で使い方を表示します。\n")
-        message(FATAL_ERROR "${option} ${value}: status ${result}, said: ${err}")
+        message(FATAL_ERROR "${arguments}: status ${result}, said: ${err}")
     endif()
 endforeach()
+execute_process(COMMAND ${PROGRAM} --year 2099 --days 424 --step 86400 RESULT_VARIABLE result
+                OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "a run ending on 2100-02-28 refused with status ${result}")
+endif()
 
 execute_process(COMMAND ${PROGRAM} --year 2026 --days 3 --step 900 --output ${OUTPUT}
                 RESULT_VARIABLE result)

@@ -91,11 +91,12 @@ private slots:
         QVERIFY(run.out.contains(QStringLiteral("\"0,188.82,44.21\"")));
     }
 
-    // The marker phase carries from row to row, and night rows leave it alone.
+    // The marker phase carries from row to row, and night rows leave it alone. Of two cities
+    // the first counts (Sapporo's sunrise is before 4 o'clock).
     void rangeWithStepAndMarkerPhase() {
-        const Run run =
-            Table({"--preset", "東京", "--target-el", "13.01", "--target-az", "200", "--from",
-                   "2008-06-15 03:00:00", "--to", "2008-06-15 12:00:00", "--step", "10800"});
+        const Run run = Table({"--preset", "東京", "--preset", "札幌", "--target-el", "13.01",
+                               "--target-az", "200", "--from", "2008-06-15 03:00:00", "--to",
+                               "2008-06-15 12:00:00", "--step", "10800"});
         QCOMPARE(run.exitCode, 0);
         const auto rows = Rows(run.out);
         QCOMPARE(rows.size(), 4);
@@ -179,6 +180,8 @@ private slots:
                                   << "--from「2026-02-30 12:00:00" + shape;
         QTest::newRow("bad time") << base + QStringList{"--from", "2026-06-21 24:00:00"}
                                   << "--from「2026-06-21 24:00:00" + shape;
+        QTest::newRow("minute 60") << base + QStringList{"--from", "2026-06-21 12:60:00"}
+                                   << "--from「2026-06-21 12:60:00" + shape;
         QTest::newRow("signed field") << base + QStringList{"--from", "2026-06-21 +1:00:00"}
                                       << "--from「2026-06-21 +1:00:00" + shape;
         QTest::newRow("to before from")
@@ -337,21 +340,6 @@ private slots:
         }
     }
 
-    // The mean rule's worked row: mirror 44.21°/188.82° as commanded, target 10°/200°, the sun
-    // truly at 78.434°/178.015° (PyEphem). The sun's unit vector reflected about the mirror
-    // normal, r = 2(s·n)n − s, lies 8.863° from the target. At 23:00 it is night.
-    void meanBeamErrorByHand() {
-        const Run run = Table({"--lat", "35", "--lon", "135", "--target-el", "10", "--target-az",
-                               "200", "--from", "2026-06-21 12:00:00", "--to",
-                               "2026-06-21 23:00:00", "--step", "39600", "--beam-error"});
-        QCOMPARE(run.exitCode, 0);
-        const auto rows = Rows(run.out);
-        QCOMPARE(rows.size(), 2);
-        QCOMPARE(rows[0].mid(1, 5), (QStringList{"day", " 78.43", "177.63", "44.21", "188.82"}));
-        QCOMPARE(rows[0].mid(10), (QStringList{"", "8.86"}));
-        QCOMPARE(rows[1].mid(1, 1) + rows[1].mid(10), (QStringList{"night", "", ""}));
-    }
-
     // A mount whose encoders read 0.8° high in azimuth and 0.4° low in elevation: the
     // controller drives 0.8° more and 0.4° less than the command, by day and by night, and the
     // beam error is where the model says the mount then points, so the same 8.86°.
@@ -386,10 +374,20 @@ private slots:
         QCOMPARE(rows[1][11], QString());
         QCOMPARE(rows[1][12].toDouble(), rows[1][5].toDouble() + 0.8);
         QCOMPARE(rows[1][13].toDouble(), rows[1][4].toDouble() - 0.4);
-        // The two columns are all the option adds.
+        // Without the model, the mean rule's worked row: mirror 44.21°/188.82° as commanded,
+        // target 10°/200°, the sun truly at 78.434°/178.015° (PyEphem). The sun's unit vector
+        // reflected about the mirror normal, r = 2(s·n)n − s, lies 8.863° from the target. At
+        // 23:00 it is night. The two columns are all the option adds.
         const Run plain = Table({"--lat", "35", "--lon", "135", "--target-el", "10", "--target-az",
                                  "200", "--from", "2026-06-21 12:00:00", "--to",
                                  "2026-06-21 23:00:00", "--step", "39600", "--beam-error"});
+        QCOMPARE(plain.exitCode, 0);
+        const auto plainRows = Rows(plain.out);
+        QCOMPARE(plainRows.size(), 2);
+        QCOMPARE(plainRows[0].mid(1, 5),
+                 (QStringList{"day", " 78.43", "177.63", "44.21", "188.82"}));
+        QCOMPARE(plainRows[0].mid(10), (QStringList{"", "8.86"}));
+        QCOMPARE(plainRows[1].mid(1, 1) + plainRows[1].mid(10), (QStringList{"night", "", ""}));
         QCOMPARE(run.out.section("\r\n", 1, 1),
                  plain.out.section("\r\n", 1, 1) + ",189.620,43.810");
     }

@@ -186,8 +186,9 @@ base::CommandLine<Options> ParseArguments(const QStringList& arguments) {
         line.options.days = integer(days, 365, 1, 36500);
         line.options.step = integer(step, 60, 1, 86400, QStringLiteral("秒"));
         line.options.output = parser.value(output).toStdString();
+        // The run's last date: --days 1 is 1 January alone.
         const auto last = std::chrono::sys_days(std::chrono::year(line.options.year) / 1 / 1) +
-                          std::chrono::days(line.options.days);
+                          std::chrono::days(line.options.days - 1);
         if (last > std::chrono::sys_days(std::chrono::year(2100) / 2 / 28)) {
             throw base::UsageError(
                 QStringLiteral("--year と --days の範囲が計算できる範囲（%1）を超えます")

@@ -863,6 +863,10 @@ void TestAntennaControllerUnits::refusedMoveStillReportsThePosition() {
     rig.send("0,020.00,10.00");
     QCOMPARE(rig.replies(150).value(0), QByteArray("0,001.50,.25"));
     QVERIFY(rig.eventLog().contains("rotator error: scripted refusal"));
+    // The refused target is no move under way: the same command is sent again.
+    rig.script->with([](Script& x) { x.settable = true; });
+    rig.send("0,020.00,10.00");
+    QTRY_COMPARE(rig.script->sentCount(), size_t{1});
 }
 
 void TestAntennaControllerUnits::pollRepliesUntilTheTargetIsReached() {

@@ -97,6 +97,17 @@ private slots:
         }
         QVERIFY(!fit.out.contains(QStringLiteral("警告")));
         QVERIFY(!fit.out.contains(QStringLiteral("外れ値として")));
+        // An observation put 0.5° off in azimuth is named by its line in the file (line 6).
+        QList<QByteArray> rows = Observations({"2026-03-21", "2026-06-21"}).split('\n');
+        QList<QByteArray> off = rows[5].split(',');
+        rows[5] = off[0] + ',' + QByteArray::number(off[1].toDouble() + 0.5, 'f', 4) + ',' + off[2];
+        const Run outlier =
+            Program(HELIOSTAT_CALIBRATE_PATH,
+                    QStringList{"fit"} + kSite +
+                        QStringList{"--observations", Write(dir, "off.csv", rows.join('\n')),
+                                    "--output", dir.filePath("off.json")});
+        QVERIFY2(outlier.out.contains(QStringLiteral("外れ値として除いた観測: 6 行目 ")),
+                 qPrintable(outlier.out));
 
         double worst = 0, squares = 0;
         int count = 0;
