@@ -10,6 +10,7 @@
 
 #include "base/errors.h"
 #include "ui/chart_view.h"
+#include "ui/clock_sync.h"
 #include "ui/frm_main.h"
 #include "ui_test_support.h"
 
@@ -276,7 +277,8 @@ private slots:
         QCOMPARE(rig.Chart().Notice(), QString());
     }
 
-    // The command line reaches the session: the record's start row, and the reply timeout.
+    // The command line reaches the session: the record's start row, and the reply timeout. An
+    // untrustworthy system clock is recorded once in each run.
     void optionsReachTheSession() {
         Rig rig;
         QTemporaryDir dir;
@@ -291,9 +293,22 @@ private slots:
         rig.Cycle(2);  // unanswered for 5 s: waiting, not silent
         QCOMPARE(rig.Edit("txtAntennaElevation")->palette().color(QPalette::Base),
                  QColor(255, 235, 110));
+        // Three runs (this one and two restarts), each ticking twice.
+        for (int restart = 0; restart <= 2; ++restart) {
+            rig.window.tmrTime_Timer();
+            rig.window.tmrTime_Timer();
+            if (restart < 2) {
+                rig.Press();  // stop, then start again
+                rig.Press();
+            }
+        }
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.readAll().contains(" pointing=exact reply_timeout=10"));
+        const QByteArray record = file.readAll();
+        QVERIFY(record.contains(" pointing=exact reply_timeout=10"));
+        // The kernel's own clock state decides whether there is anything to record.
+        const bool trouble = !heliostat::ui::ClockTrouble(heliostat::ui::ReadClockSync()).empty();
+        QCOMPARE(record.count(",clock,"), trouble ? 3 : 0);
     }
 };
 
