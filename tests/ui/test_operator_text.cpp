@@ -170,6 +170,10 @@ private slots:
         QTest::newRow("any port, alarm")
             << QStringList{"--reply-from-any-port", "--beam-alarm", "0.5"} << OptionsOutcome::Run
             << "||3|mean|1|0.5";
+        QTest::newRow("alarm at its largest")
+            << QStringList{"--beam-alarm", "180"} << OptionsOutcome::Run << "||3|mean|0|180";
+        QTest::newRow("alarm above 180")
+            << QStringList{"--beam-alarm", "180.5"} << OptionsOutcome::UsageError << "";
         QTest::newRow("alarm not a number")
             << QStringList{"--beam-alarm", "x"} << OptionsOutcome::UsageError << "";
         QTest::newRow("help") << QStringList{"-h"} << OptionsOutcome::Help << "";

@@ -445,6 +445,17 @@ void TestAntennaControllerUnits::csvField() {
     QFETCH(QByteArray, text);
     QFETCH(QByteArray, field);
     QCOMPARE(QByteArray::fromStdString(heliostat::base::CsvField(text.toStdString())), field);
+    // The table's buffered writer quotes the same way.
+    std::FILE* file = std::tmpfile();
+    QVERIFY(file);
+    {
+        heliostat::base::CsvWriter writer(file, 64);
+        writer.Field(text.toStdString());
+    }
+    std::rewind(file);
+    char written[64] = {};
+    QCOMPARE(QByteArray(written, int(std::fread(written, 1, sizeof written, file))), field);
+    std::fclose(file);
 }
 
 void TestAntennaControllerUnits::printable() {
