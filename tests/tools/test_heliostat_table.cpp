@@ -3,26 +3,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "tools/program_run.h"
 #include "version/version.h"
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using heliostat::test::Run;
 
 Run Table(const QStringList& args) {
-    QProcess process;
-    process.start(QStringLiteral(HELIOSTAT_TABLE_PATH), args);
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return heliostat::test::RunProgram(QStringLiteral(HELIOSTAT_TABLE_PATH), args);
 }
 
 // Splits one RFC 4180 record (no line breaks inside fields in this tool's output).

@@ -5,28 +5,17 @@
 
 #include "base/jst_clock.h"
 #include "tools/calibrate/true_mount.h"
+#include "tools/program_run.h"
 
 using namespace heliostat;
 using namespace heliostat::testing;
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using heliostat::test::Run;
 
 Run Program(const char* path, const QStringList& args) {
-    QProcess process;
-    process.start(QString::fromUtf8(path), args);
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return heliostat::test::RunProgram(QString::fromUtf8(path), args);
 }
 
 constexpr double kLat = 35.6895, kLon = 139.6917;

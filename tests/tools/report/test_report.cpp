@@ -9,6 +9,7 @@
 #include "records.h"
 #include "render.h"
 #include "timeline.h"
+#include "tools/program_run.h"
 
 using namespace heliostat::report;
 
@@ -40,23 +41,11 @@ std::vector<WindowRow> Rows(const QStringList& lines) {
     return record.rows;
 }
 
-struct Run {
-    int exitCode = -1;
-    QString out, err;
-};
+using heliostat::test::Run;
 
 Run Report(const QStringList& args,
            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(HELIOSTAT_REPORT_PATH), args);
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return heliostat::test::RunProgram(QStringLiteral(HELIOSTAT_REPORT_PATH), args, environment);
 }
 
 // Variance of the grey level inside `rect`: zero for an empty plot.
